@@ -1,0 +1,18 @@
+# Linux build: the portable logic and its GoogleTest unit tests.
+set(SANITIZE_FLAGS)
+if(VARNOK_SANITIZE)
+  set(SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+endif()
+
+add_library(varnok_portable STATIC ${PORTABLE_SOURCES})
+target_include_directories(varnok_portable PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_compile_options(varnok_portable PRIVATE ${WARNINGS} ${SANITIZE_FLAGS})
+target_link_options(varnok_portable PUBLIC ${SANITIZE_FLAGS})
+
+file(GLOB_RECURSE HOST_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
+file(GLOB HOST_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/host/*.cpp)
+add_executable(unit_tests ${HOST_TESTS} ${HOST_TEST_SUPPORT})
+target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_compile_options(unit_tests PRIVATE ${WARNINGS} ${SANITIZE_FLAGS})
+target_link_libraries(unit_tests PRIVATE varnok_portable GTest::gtest_main)
+gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS host)

@@ -1,0 +1,40 @@
+# mingw-w64 build: the shipped executable, the test tools and the Wine tests.
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 __USE_MINGW_ANSI_STDIO=1)
+# Self-contained binaries (no libgcc/libstdc++/winpthread DLLs), ASLR and DEP on.
+set(WIN_LINK_FLAGS -static -static-libgcc -static-libstdc++ -Wl,--dynamicbase -Wl,--nxcompat)
+
+add_library(varnok_core STATIC ${PORTABLE_SOURCES} ${WIN_SOURCES} ${SEAM_SOURCES})
+target_include_directories(varnok_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_compile_options(varnok_core PRIVATE ${WARNINGS})
+target_link_libraries(varnok_core PUBLIC advapi32)
+
+add_executable(app_varnok ${CMAKE_SOURCE_DIR}/src/run/main_win.cpp)
+target_compile_options(app_varnok PRIVATE ${WARNINGS})
+target_link_libraries(app_varnok PRIVATE varnok_core)
+target_link_options(app_varnok PRIVATE ${WIN_LINK_FLAGS})
+set_target_properties(app_varnok PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# Test tools: the exit-code runner and the programs that the Wine tests start.
+file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/*.cpp)
+foreach(src IN LISTS TOOL_SOURCES)
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src})
+  target_compile_options(${name} PRIVATE ${WARNINGS})
+  target_link_libraries(${name} PRIVATE varnok_core)
+  target_link_options(${name} PRIVATE ${WIN_LINK_FLAGS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
+  list(APPEND TOOL_TARGETS ${name})
+endforeach()
+
+file(GLOB_RECURSE WINE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_wintest.cpp)
+file(GLOB WINE_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/win/*.cpp)
+add_executable(wine_tests ${WINE_TESTS} ${WINE_TEST_SUPPORT})
+target_include_directories(wine_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_compile_options(wine_tests PRIVATE ${WARNINGS})
+target_link_libraries(wine_tests PRIVATE varnok_core GTest::gtest_main)
+target_link_options(wine_tests PRIVATE ${WIN_LINK_FLAGS})
+add_dependencies(wine_tests app_varnok ${TOOL_TARGETS})
+# The tests find the program under test and the tools relative to themselves.
+set_target_properties(wine_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+gtest_discover_tests(wine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+  PROPERTIES LABELS wine RESOURCE_LOCK wineprefix)

@@ -1,0 +1,40 @@
+# Shared Wine settings for the scripts; source it, never run it.
+# Every Wine process here runs in a disposable prefix that a script created, never in ~/.wine.
+
+export WINEDEBUG=-all                       # no fixme/err noise on stderr
+export WINEDLLOVERRIDES="mscoree,mshtml="   # never offer to install Mono or Gecko
+export WINEARCH=win64
+unset DISPLAY                               # headless: Wine's null display driver
+
+# Some virtual machines cannot run IA-32 user code at all: the 32-bit Wine loader then fails with
+# "Exec format error". There the Windows code is built for x86_64 as well and tested under
+# 64-bit Wine; the shipped executable stays the i686 one.
+varnok_can_run_32bit() {
+  /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+varnok_wine_preset() {
+  if varnok_can_run_32bit; then echo windows; else echo windows-x64; fi
+}
+
+varnok_wine_loader() {
+  if varnok_can_run_32bit; then echo /usr/lib/wine/wine; else echo /usr/lib/wine/wine64; fi
+}
+
+# Creates a fresh prefix at $1 (removing an old one) and leaves a persistent, prewarmed wineserver
+# running for it. The server is started with stdio on /dev/null: a wineserver that inherits a
+# captured stderr pipe makes every later captured Wine call wait for it.
+varnok_prefix_create() {
+  local prefix=$1 loader
+  loader=$(varnok_wine_loader)
+  case $prefix in ""|"$HOME/.wine"|"$HOME/.wine/") echo "refusing prefix '$prefix'" >&2; return 1 ;; esac
+  WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$prefix"
+  WINEPREFIX=$prefix "$loader" wineboot -i </dev/null >/dev/null 2>&1
+  WINEPREFIX=$prefix wineserver -p </dev/null >/dev/null 2>&1
+  WINEPREFIX=$prefix "$loader" cmd /c exit </dev/null >/dev/null 2>&1
+}
+
+varnok_prefix_stop() {
+  WINEPREFIX=$1 wineserver -k >/dev/null 2>&1 || true
+}

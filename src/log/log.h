@@ -1,0 +1,35 @@
+// The agent's shared prerequisite log. Each call appends one framed line; failures of the log are
+// never reported to the caller (the line is lost and the caller carries on).
+#pragma once
+
+#include <string_view>
+
+#if defined(__MINGW32__)
+#define VARNOK_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
+#define VARNOK_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
+
+namespace varnok {
+
+constexpr char kLogFileName[] = "fmprereqhandler.log";
+
+// Names the log file; read once, when the first line resolves the path. Later calls do nothing.
+void SetLogFileName(std::string_view name);
+
+// printf-style; data goes in the arguments, never in the format. A message of any length is
+// written whole; CR and LF inside it are written as the two characters \r and \n so that one
+// record is always one physical line.
+void LogInfo(const char* format, ...) VARNOK_PRINTF(1, 2);
+void LogError(const char* format, ...) VARNOK_PRINTF(1, 2);
+
+enum class LogLevel { kInfo, kError };
+
+namespace log_internal {
+// The backend that stores a formatted, escaped message. The Windows build writes the log file;
+// the host tests link a backend that keeps the lines in memory.
+void SetFileName(std::string_view name);
+void WriteLine(LogLevel level, std::string_view message);
+}  // namespace log_internal
+
+}  // namespace varnok

@@ -1,0 +1,4 @@
+// Entry point of app_varnok.exe: the run's result is the process exit code, unchanged.
+#include "run/run_start.h"
+
+int main(int argc, char** argv) { return varnok::RunApplication(argc, argv); }

@@ -1,0 +1,23 @@
+#include "run/run_start.h"
+
+#include "log/log.h"
+#include "run/options.h"
+#include "run/version.h"
+
+namespace varnok {
+
+int RunApplication(int argc, const char* const* argv) {
+  SetLogFileName(kLogFileName);
+  LogInfo("app_varnok_version : %s;", VARNOK_VERSION_TEXT);
+  RunOptions options;
+  if (ProcessArgs(argc, argv, options) != 0) {
+    LogError("operation : app_varnok; status : failure; exit_code : %d; remarks : \"Invalid "
+             "arguments provided. Exiting with error code : ERROR_INVALID_PARAMETER.\";",
+             kErrorInvalidParameter);
+    return kErrorInvalidParameter;
+  }
+  // The uninstall run itself continues here once it exists; a valid run ends after its options.
+  return 0;
+}
+
+}  // namespace varnok
