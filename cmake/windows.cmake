@@ -36,5 +36,14 @@ target_link_options(wine_tests PRIVATE ${WIN_LINK_FLAGS})
 add_dependencies(wine_tests app_varnok ${TOOL_TARGETS})
 # The tests find the program under test and the tools relative to themselves.
 set_target_properties(wine_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-gtest_discover_tests(wine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-  PROPERTIES LABELS wine RESOURCE_LOCK wineprefix)
+
+add_test(NAME binary_hardening COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-binary $<TARGET_FILE:app_varnok>)
+set_tests_properties(binary_hardening PROPERTIES LABELS binary)
+
+# Off where this build's executables cannot run under the machine's Wine (see scripts/wine-env.sh).
+option(VARNOK_WINE_TESTS "Register the tests that run under Wine" ON)
+if(VARNOK_WINE_TESTS)
+  # One Wine prefix serves all of them, and they change its registry: never two at once.
+  gtest_discover_tests(wine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+    PROPERTIES LABELS wine RESOURCE_LOCK wineprefix TIMEOUT 600)
+endif()

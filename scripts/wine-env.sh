@@ -31,6 +31,8 @@ varnok_prefix_create() {
   WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
   rm -rf "$prefix"
   WINEPREFIX=$prefix "$loader" wineboot -i </dev/null >/dev/null 2>&1
+  # wineboot leaves a short-lived server behind; a persistent one can start only after it ends.
+  WINEPREFIX=$prefix wineserver -w
   WINEPREFIX=$prefix wineserver -p </dev/null >/dev/null 2>&1
   WINEPREFIX=$prefix "$loader" cmd /c exit </dev/null >/dev/null 2>&1
 }

@@ -1,0 +1,155 @@
+#include "support/win/wine_support.h"
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "common/strings.h"
+#include "win32/unique_handle.h"
+
+namespace varnok::testing {
+namespace {
+
+constexpr char kAgentKey[] = "SOFTWARE\\Orvelle\\Fleetmoor\\FMAgent";
+
+void RemoveTree(const std::string& dir) {
+  WIN32_FIND_DATAA data;
+  win32::UniqueFindHandle find(FindFirstFileA((dir + "\\*").c_str(), &data));
+  if (find) {
+    do {
+      const std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      const std::string child = dir + "\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(child.c_str());
+      }
+    } while (FindNextFileA(find.get(), &data));
+  }
+  RemoveDirectoryA(dir.c_str());
+}
+
+}  // namespace
+
+std::string TestBinDir() {
+  std::string path(MAX_PATH, '\0');
+  const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  path.resize(n);
+  return GetParentPath(path);
+}
+
+std::string ProgramPath() { return TestBinDir() + "\\app_varnok.exe"; }
+std::string ToolPath(const std::string& exe_name) { return TestBinDir() + "\\tools\\" + exe_name; }
+
+TempDir::TempDir() {
+  char base[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, base);
+  static unsigned counter = 0;
+  for (;;) {
+    path_ = std::string(base) + "varnok-" + std::to_string(GetCurrentProcessId()) + "-" +
+            std::to_string(++counter);
+    path_ = Trim(path_);
+    if (CreateDirectoryA(path_.c_str(), nullptr)) break;
+  }
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+AgentInstallDir::AgentInstallDir(const std::string& dir) {
+  win32::UniqueRegKey key;
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY,
+                  nullptr, key.put(), nullptr);
+  RegSetValueExA(key.get(), "FMAgentInstallDir", 0, REG_SZ,
+                 reinterpret_cast<const BYTE*>(dir.c_str()), static_cast<DWORD>(dir.size() + 1));
+}
+
+AgentInstallDir::~AgentInstallDir() {
+  win32::UniqueRegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0, KEY_WRITE | KEY_WOW64_32KEY, key.put()) ==
+      ERROR_SUCCESS) {
+    RegDeleteValueA(key.get(), "FMAgentInstallDir");
+  }
+}
+
+Child::Child(const std::string& command_line) {
+  std::vector<char> writable(command_line.begin(), command_line.end());
+  writable.push_back('\0');
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  started_ = CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                            nullptr, nullptr, &startup, info_.put()) != FALSE;
+}
+
+DWORD Child::Wait(DWORD timeout_ms) {
+  if (!started_) return STILL_ACTIVE;
+  if (WaitForSingleObject(info_.process(), timeout_ms) != WAIT_OBJECT_0) return STILL_ACTIVE;
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(info_.process(), &code);
+  return code;
+}
+
+void Child::Kill(DWORD exit_code) {
+  if (!started_) return;
+  TerminateProcess(info_.process(), exit_code);
+  WaitForSingleObject(info_.process(), 10000);
+}
+
+RunResult RunCommand(const std::string& command_line, DWORD timeout_ms) {
+  RunResult result;
+  const ULONGLONG start = GetTickCount64();
+  Child child(command_line);
+  result.exit_code = child.Wait(timeout_ms);
+  if (result.exit_code == STILL_ACTIVE) {
+    child.Kill(258);
+    result.exit_code = 258;
+  }
+  result.elapsed_ms = GetTickCount64() - start;
+  return result;
+}
+
+bool WaitForNamedEvent(const char* name, DWORD timeout_ms) {
+  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  while (GetTickCount64() < deadline) {
+    win32::UniqueHandle event(OpenEventA(SYNCHRONIZE, FALSE, name));
+    if (event) return WaitForSingleObject(event.get(), 
+                                          static_cast<DWORD>(deadline - GetTickCount64())) ==
+                      WAIT_OBJECT_0;
+    Sleep(20);
+  }
+  return false;
+}
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::string> ReadCrLfLines(const std::string& path) {
+  const std::string text = ReadFileBytes(path);
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+}  // namespace varnok::testing

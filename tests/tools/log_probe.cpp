@@ -1,0 +1,43 @@
+// log_probe.exe: a process that uses the program's log the way app_varnok.exe does, for the Wine
+// tests of the log's cross-process behaviour.
+//   append <count> <tag>   names the log like the program and writes <count> INFO lines
+//   hold <ms>              holds the log mutex for <ms>, then releases it
+//   hold-forever           holds the log mutex until killed (the mutex is then abandoned)
+// The hold modes signal the named event "varnok_probe_ready" once they own the mutex.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "log/log.h"
+#include "win32/unique_handle.h"
+
+namespace {
+
+int HoldMutex(DWORD ms) {
+  varnok::win32::UniqueHandle mutex(CreateMutexA(nullptr, FALSE, "fmprereq"));
+  varnok::win32::UniqueHandle ready(CreateEventA(nullptr, TRUE, FALSE, "varnok_probe_ready"));
+  if (!mutex || !ready) return 3;
+  varnok::win32::MutexLock lock(mutex.get(), INFINITE);
+  if (!lock.acquired()) return 4;
+  SetEvent(ready.get());
+  Sleep(ms);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "append" && argc > 3) {
+    varnok::SetLogFileName(varnok::kLogFileName);
+    const int count = std::atoi(argv[2]);
+    for (int i = 0; i < count; ++i) varnok::LogInfo("probe : %s; line : %d;", argv[3], i);
+    return 0;
+  }
+  if (mode == "hold" && argc > 2) return HoldMutex(static_cast<DWORD>(std::atol(argv[2])));
+  if (mode == "hold-forever") return HoldMutex(INFINITE);
+  std::fprintf(stderr, "usage: log_probe append <count> <tag> | hold <ms> | hold-forever\n");
+  return 2;
+}

@@ -1,0 +1,46 @@
+// The shared Win32 helpers against the real API under Wine.
+#include <gtest/gtest.h>
+
+#include "common/file_size.h"
+#include "support/win/wine_support.h"
+#include "win32/system_library.h"
+
+namespace varnok {
+namespace {
+
+TEST(QueryFileSize, SizesFilesAndRefusesEverythingElse) {
+  testing::TempDir dir;
+  testing::WriteFileBytes(dir / "empty.bin", "");
+  testing::WriteFileBytes(dir / "five.bin", "12345");
+  EXPECT_EQ(QueryFileSize(dir / "empty.bin"), 0);
+  EXPECT_EQ(QueryFileSize(dir / "five.bin"), 5);
+  EXPECT_EQ(QueryFileSize(dir / "missing.bin"), -1);
+  EXPECT_EQ(QueryFileSize(dir.path()), -1);  // a folder cannot be opened as a file
+  // Other openers keep read, write and delete sharing; an exclusive holder makes sizing fail.
+  HANDLE exclusive = CreateFileA((dir / "five.bin").c_str(), GENERIC_READ, 0, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(QueryFileSize(dir / "five.bin"), -1);
+  CloseHandle(exclusive);
+}
+
+TEST(LoadSystemLibrary, LoadsBareNamesFromTheSystemDirectoryOnly) {
+  win32::UniqueModule version = win32::LoadSystemLibrary("version.dll");
+  ASSERT_TRUE(version);
+  EXPECT_NE(win32::GetProc<FARPROC>(version, "GetFileVersionInfoSizeA"), nullptr);
+  EXPECT_EQ(win32::GetProc<FARPROC>(version, "NoSuchExport"), nullptr);
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(version.get(), path, MAX_PATH);
+  char system[MAX_PATH] = {};
+  GetSystemDirectoryA(system, MAX_PATH);
+  EXPECT_EQ(_strnicmp(path, system, strlen(system)), 0) << path;
+
+  for (const char* bad : {"", "..\\version.dll", "C:\\windows\\system32\\version.dll", "x/y.dll"}) {
+    EXPECT_FALSE(win32::LoadSystemLibrary(bad)) << bad;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << bad;
+  }
+  EXPECT_FALSE(win32::LoadSystemLibrary("varnok_no_such_library.dll"));
+}
+
+}  // namespace
+}  // namespace varnok
