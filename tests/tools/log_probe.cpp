@@ -3,6 +3,7 @@
 //   append <count> <tag>   names the log like the program and writes <count> INFO lines
 //   hold <ms>              holds the log mutex for <ms>, then releases it
 //   hold-forever           holds the log mutex until killed (the mutex is then abandoned)
+//   inventory              reads the Uninstall rows like the program and prints their count
 // The hold modes signal the named event "varnok_probe_ready" once they own the mutex.
 #include <windows.h>
 
@@ -10,6 +11,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "inventory/inventory.h"
+#include "inventory/system_registry.h"
 #include "log/log.h"
 #include "win32/unique_handle.h"
 
@@ -36,8 +39,14 @@ int main(int argc, char** argv) {
     for (int i = 0; i < count; ++i) varnok::LogInfo("probe : %s; line : %d;", argv[3], i);
     return 0;
   }
+  if (mode == "inventory") {
+    varnok::SetLogFileName(varnok::kLogFileName);
+    const auto entries = varnok::GetUninstallEntries(varnok::SystemRegistry(), false);
+    std::printf("%zu\n", entries.size());
+    return 0;
+  }
   if (mode == "hold" && argc > 2) return HoldMutex(static_cast<DWORD>(std::atol(argv[2])));
   if (mode == "hold-forever") return HoldMutex(INFINITE);
-  std::fprintf(stderr, "usage: log_probe append <count> <tag> | hold <ms> | hold-forever\n");
+  std::fprintf(stderr, "usage: log_probe append <count> <tag> | hold <ms> | hold-forever | inventory\n");
   return 2;
 }

@@ -1,0 +1,162 @@
+#include "inventory/inventory.h"
+
+#include <cstring>
+
+#include "common/strings.h"
+#include "log/log.h"
+
+namespace varnok {
+namespace {
+
+constexpr size_t kRowNameBufferChars = 260;
+constexpr size_t kUserNameBufferChars = 256;
+
+std::vector<UninstallView> BuildLocations(RegistrySource& registry, bool running_as_system) {
+  std::vector<UninstallView> views = {
+      {RegistryRoot::kLocalMachine, true, "x64/native", ""},
+      {RegistryRoot::kLocalMachine, false, "x86-on-x64", ""},
+  };
+  if (running_as_system) {
+    for (const std::string& sid : GetUserProfileSids(registry)) {
+      views.push_back({RegistryRoot::kUsers, true, "per-user (" + sid + ")", sid + "\\"});
+    }
+  } else {
+    views.push_back({RegistryRoot::kCurrentUser, true, "per-user", ""});
+  }
+  return views;
+}
+
+// Reads one row; false when it has no usable DisplayName and is dropped. The row's key is opened
+// once for all of its values.
+bool ReadRow(RegistrySource& registry, const UninstallView& view, const std::string& row_path,
+             const std::string& key_name, UninstallEntry* entry) {
+  std::unique_ptr<RegistryKey> key;
+  if (registry.OpenKey(view.root, ViewOf(view.view_64bit), row_path, &key) != kErrorSuccess) {
+    return false;
+  }
+  std::string display_name;
+  if (ReadRegistryString(*key, "DisplayName", &display_name) != kErrorSuccess ||
+      display_name.empty()) {
+    return false;
+  }
+  entry->root = view.root;
+  entry->view_64bit = view.view_64bit;
+  entry->arch = view.arch;
+  entry->registry_path = row_path;
+  entry->key_name = key_name;
+  entry->display_name = std::move(display_name);
+  // Absent, retyped or unreadable values leave their field empty.
+  ReadRegistryString(*key, "DisplayVersion", &entry->display_version);
+  ReadRegistryString(*key, "Publisher", &entry->publisher);
+  ReadRegistryString(*key, "InstallLocation", &entry->install_location);
+  ReadRegistryString(*key, "UninstallString", &entry->uninstall_string);
+  ReadRegistryString(*key, "QuietUninstallString", &entry->quiet_uninstall_string);
+  unsigned long flag = 0;
+  ReadWindowsInstallerFlag(*key, &flag);
+  entry->is_windows_installer = flag == 1;
+  return true;
+}
+
+void ReadLocation(RegistrySource& registry, const UninstallView& view,
+                  std::vector<UninstallEntry>* entries) {
+  const std::string path = view.subkey_prefix + kUninstallKeyPath;
+  std::unique_ptr<RegistryKey> uninstall;
+  const unsigned long rc = registry.OpenKey(view.root, ViewOf(view.view_64bit), path, &uninstall);
+  if (rc != kErrorSuccess) {
+    LogInfo("operation : GetUninstallEntries; arch : \"%s\"; remarks : \"Uninstall registry path "
+            "not accessible.\"; error_code : %d;",
+            view.arch.c_str(), static_cast<int>(rc));
+    return;
+  }
+  for (unsigned long index = 0;; ++index) {
+    std::string name;
+    const unsigned long enum_rc = uninstall->EnumSubkey(index, kRowNameBufferChars, &name);
+    if (enum_rc == kErrorNoMoreItems) break;
+    if (enum_rc != kErrorSuccess) {
+      LogInfo("operation : GetUninstallEntries; arch : \"%s\"; remarks : \"Skipping subkey at "
+              "index %lu.\"; error_code : %d;",
+              view.arch.c_str(), index, static_cast<int>(enum_rc));
+      continue;
+    }
+    UninstallEntry entry;
+    if (ReadRow(registry, view, path + "\\" + name, name, &entry)) {
+      entries->push_back(std::move(entry));
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<UninstallEntry> GetUninstallEntries(RegistrySource& registry, bool running_as_system) {
+  std::vector<UninstallEntry> entries;
+  for (const UninstallView& view : BuildLocations(registry, running_as_system)) {
+    ReadLocation(registry, view, &entries);
+  }
+  LogInfo("operation : GetUninstallEntries; remarks : \"Registry uninstall entries loaded.\"; "
+          "entry_count : %zu;",
+          entries.size());
+  return entries;
+}
+
+std::vector<std::string> GetUserProfileSids(RegistrySource& registry) {
+  std::vector<std::string> sids;
+  std::unique_ptr<RegistryKey> users;
+  if (registry.OpenKey(RegistryRoot::kUsers, RegistryView::kDefault, "", &users) != kErrorSuccess) {
+    return sids;
+  }
+  for (unsigned long index = 0;; ++index) {
+    std::string name;
+    const unsigned long rc = users->EnumSubkey(index, kUserNameBufferChars, &name);
+    if (rc == kErrorNoMoreItems) break;
+    if (rc != kErrorSuccess) continue;
+    // Domain and local accounts carry S-1-5-21- SIDs; accounts of a cloud directory S-1-12-1-.
+    const bool user_sid = StartsWithNoCase(name, "S-1-5-21-") || StartsWithNoCase(name, "S-1-12-1-");
+    if (user_sid && name.find("_Classes") == std::string::npos) sids.push_back(name);
+  }
+  return sids;
+}
+
+unsigned long ReadRegistryString(RegistryKey& key, const std::string& value_name,
+                                 std::string* text) {
+  unsigned long type = 0;
+  std::vector<char> data;
+  const unsigned long rc = key.QueryValue(value_name, &type, &data);
+  if (rc != kErrorSuccess) return rc;
+  if (type != kRegSz) return kErrorInvalidDatatype;
+  // The final byte is taken for the terminator whether or not it is one. An embedded NUL ends
+  // the text as well: the C APIs that later see the text would stop there, and the program must
+  // log and act on the same text.
+  const size_t size = data.empty() ? 0 : data.size() - 1;
+  text->assign(data.data(), data.empty() ? 0 : strnlen(data.data(), size));
+  return kErrorSuccess;
+}
+
+unsigned long ReadWindowsInstallerFlag(RegistryKey& key, unsigned long* number) {
+  *number = 0;
+  unsigned long type = 0;
+  std::vector<char> data;
+  const unsigned long rc = key.QueryValue("WindowsInstaller", &type, &data);
+  if (rc != kErrorSuccess) return rc;
+  if (data.size() > 4) return kErrorMoreData;
+  if (type != kRegDword) return kErrorInvalidDatatype;
+  unsigned char bytes[4] = {0, 0, 0, 0};
+  std::memcpy(bytes, data.data(), data.size());
+  *number = static_cast<unsigned long>(bytes[0]) | (static_cast<unsigned long>(bytes[1]) << 8) |
+            (static_cast<unsigned long>(bytes[2]) << 16) |
+            (static_cast<unsigned long>(bytes[3]) << 24);
+  return kErrorSuccess;
+}
+
+bool IsUninstallEntryPresent(RegistrySource& registry, const UninstallEntry& entry) {
+  if (entry.root == RegistryRoot::kNone || entry.registry_path.empty()) return false;
+  std::unique_ptr<RegistryKey> key;
+  if (registry.OpenKey(entry.root, ViewOf(entry.view_64bit), entry.registry_path, &key) !=
+      kErrorSuccess) {
+    return false;
+  }
+  std::string display_name;
+  return ReadRegistryString(*key, "DisplayName", &display_name) == kErrorSuccess &&
+         !display_name.empty();
+}
+
+}  // namespace varnok

@@ -1,0 +1,45 @@
+// Reading the rows of the Windows Uninstall registry key.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "inventory/registry_source.h"
+#include "inventory/uninstall_entry.h"
+
+namespace varnok {
+
+constexpr char kUninstallKeyPath[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// One location to enumerate.
+struct UninstallView {
+  RegistryRoot root;
+  bool view_64bit;
+  std::string arch;           // label carried by every entry read there
+  std::string subkey_prefix;  // put in front of kUninstallKeyPath
+};
+
+// Every row with a non-empty REG_SZ DisplayName, in location order (64-bit view, 32-bit view,
+// then HKEY_CURRENT_USER, or every user hive under LocalSystem) and enumeration order within a
+// location; no de-duplication. Never fails as a whole: unreadable locations and indexes are
+// logged at INFO and skipped; ends with the entry-count line.
+std::vector<UninstallEntry> GetUninstallEntries(RegistrySource& registry, bool running_as_system);
+
+// HKEY_USERS subkeys that are loaded user profiles ("S-1-5-21-" or "S-1-12-1-", any case; never
+// a "_Classes" hive), in enumeration order. Empty when HKEY_USERS cannot be opened.
+std::vector<std::string> GetUserProfileSids(RegistrySource& registry);
+
+// A REG_SZ value of an open key, as text: the stored bytes minus the final one (taken for the
+// terminator), and never past an embedded NUL. Returns the Win32 error (kErrorInvalidDatatype
+// for any other type, REG_EXPAND_SZ included); `text` is set only on success.
+unsigned long ReadRegistryString(RegistryKey& key, const std::string& value_name, std::string* text);
+
+// The WindowsInstaller value: 0 and `number` set when it is a REG_DWORD of at most 4 bytes.
+// `number` is 0 unless it succeeds.
+unsigned long ReadWindowsInstallerFlag(RegistryKey& key, unsigned long* number);
+
+// True while the row's key still has a non-empty REG_SZ DisplayName; a deleted key or value, an
+// emptied or retyped DisplayName and an access failure all count as gone.
+bool IsUninstallEntryPresent(RegistrySource& registry, const UninstallEntry& entry);
+
+}  // namespace varnok

@@ -1,0 +1,56 @@
+// The registry as the inventory sees it: a narrow interface of our own, so that the inventory's
+// logic runs against the real Win32 registry on Windows and against a small fake in host tests.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "inventory/uninstall_entry.h"
+
+namespace varnok {
+
+// Win32 error numbers and registry value types the inventory relies on.
+constexpr unsigned long kErrorSuccess = 0;
+constexpr unsigned long kErrorFileNotFound = 2;
+constexpr unsigned long kErrorAccessDenied = 5;
+constexpr unsigned long kErrorInvalidHandle = 6;
+constexpr unsigned long kErrorInvalidParameterCode = 87;
+constexpr unsigned long kErrorMoreData = 234;
+constexpr unsigned long kErrorNoMoreItems = 259;
+constexpr unsigned long kErrorInvalidDatatype = 1804;
+
+constexpr unsigned long kRegSz = 1;
+constexpr unsigned long kRegExpandSz = 2;
+constexpr unsigned long kRegBinary = 3;
+constexpr unsigned long kRegDword = 4;
+
+// Which registry view a key is opened in: KEY_WOW64_64KEY, KEY_WOW64_32KEY, or neither.
+enum class RegistryView { kDefault, k64, k32 };
+
+inline RegistryView ViewOf(bool view_64bit) {
+  return view_64bit ? RegistryView::k64 : RegistryView::k32;
+}
+
+// An open key; closed when the object is destroyed.
+class RegistryKey {
+ public:
+  virtual ~RegistryKey() = default;
+  // Name of the subkey at `index` (name buffer of `buffer_chars` characters including its
+  // terminator). kErrorNoMoreItems ends an enumeration; any other error concerns this index only.
+  virtual unsigned long EnumSubkey(unsigned long index, size_t buffer_chars, std::string* name) = 0;
+  // Type and exact stored bytes of a value; `type` and `data` are set only on success.
+  virtual unsigned long QueryValue(const std::string& value_name, unsigned long* type,
+                                   std::vector<char>* data) = 0;
+};
+
+class RegistrySource {
+ public:
+  virtual ~RegistrySource() = default;
+  // Opens root\path for reading in `view` (an empty path opens the root itself). `key` is set
+  // only on success.
+  virtual unsigned long OpenKey(RegistryRoot root, RegistryView view, const std::string& path,
+                                std::unique_ptr<RegistryKey>* key) = 0;
+};
+
+}  // namespace varnok

@@ -1,0 +1,96 @@
+#include "inventory/system_registry.h"
+
+#include "win32/registry.h"
+#include "win32/unique_handle.h"
+
+namespace varnok {
+namespace {
+
+HKEY RootHandle(RegistryRoot root) {
+  switch (root) {
+    case RegistryRoot::kLocalMachine: return HKEY_LOCAL_MACHINE;
+    case RegistryRoot::kUsers: return HKEY_USERS;
+    case RegistryRoot::kCurrentUser: return HKEY_CURRENT_USER;
+    case RegistryRoot::kNone: break;
+  }
+  return nullptr;
+}
+
+REGSAM ViewFlag(RegistryView view) {
+  switch (view) {
+    case RegistryView::k64: return KEY_WOW64_64KEY;
+    case RegistryView::k32: return KEY_WOW64_32KEY;
+    case RegistryView::kDefault: break;
+  }
+  return 0;
+}
+
+class Win32Key : public RegistryKey {
+ public:
+  explicit Win32Key(win32::UniqueRegKey key) : key_(std::move(key)) {}
+
+  unsigned long EnumSubkey(unsigned long index, size_t buffer_chars, std::string* name) override {
+    std::string buffer(buffer_chars, '\0');
+    DWORD length = static_cast<DWORD>(buffer_chars);
+    const LONG rc = ::RegEnumKeyExA(key_.get(), index, buffer.data(), &length, nullptr, nullptr,
+                                    nullptr, nullptr);
+    if (rc != ERROR_SUCCESS) return static_cast<unsigned long>(rc);
+    buffer.resize(length < buffer_chars ? length : buffer_chars);
+    *name = std::move(buffer);
+    return kErrorSuccess;
+  }
+
+  unsigned long QueryValue(const std::string& value_name, unsigned long* type,
+                           std::vector<char>* data) override {
+    win32::RegistryValue value;
+    const LONG rc = win32::QueryRegistryValue(key_.get(), value_name.c_str(), &value);
+    if (rc != ERROR_SUCCESS) return static_cast<unsigned long>(rc);
+    *type = value.type;
+    *data = std::move(value.data);
+    return kErrorSuccess;
+  }
+
+ private:
+  win32::UniqueRegKey key_;
+};
+
+class Win32Registry : public RegistrySource {
+ public:
+  unsigned long OpenKey(RegistryRoot root, RegistryView view, const std::string& path,
+                        std::unique_ptr<RegistryKey>* key) override {
+    const HKEY root_handle = RootHandle(root);
+    if (!root_handle) return kErrorInvalidHandle;
+    win32::UniqueRegKey opened;
+    const LONG rc = ::RegOpenKeyExA(root_handle, path.empty() ? nullptr : path.c_str(), 0,
+                                    KEY_READ | ViewFlag(view), opened.put());
+    if (rc != ERROR_SUCCESS) return static_cast<unsigned long>(rc);
+    if (!opened) return kErrorInvalidHandle;
+    *key = std::make_unique<Win32Key>(std::move(opened));
+    return kErrorSuccess;
+  }
+};
+
+}  // namespace
+
+RegistrySource& SystemRegistry() {
+  static Win32Registry registry;
+  return registry;
+}
+
+bool IsRunningAsSystem() {
+  win32::UniqueHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+  // TOKEN_USER followed by room for the largest SID.
+  alignas(TOKEN_USER) BYTE user_buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+  DWORD returned = 0;
+  if (!::GetTokenInformation(token.get(), TokenUser, user_buffer, sizeof user_buffer, &returned)) {
+    return false;
+  }
+  alignas(SID) BYTE system_sid[SECURITY_MAX_SID_SIZE] = {};
+  DWORD sid_size = sizeof system_sid;
+  if (!::CreateWellKnownSid(WinLocalSystemSid, nullptr, system_sid, &sid_size)) return false;
+  const auto* user = reinterpret_cast<const TOKEN_USER*>(user_buffer);
+  return ::EqualSid(user->User.Sid, system_sid) != FALSE;
+}
+
+}  // namespace varnok
