@@ -26,6 +26,17 @@ foreach(src IN LISTS TOOL_SOURCES)
   list(APPEND TOOL_TARGETS ${name})
 endforeach()
 
+# Fixture programs for the file-version tests: one with a version resource, one without.
+enable_language(RC)
+add_executable(versioned ${CMAKE_SOURCE_DIR}/tests/fixtures/versioned.cpp
+                         ${CMAKE_SOURCE_DIR}/tests/fixtures/versioned.rc)
+add_executable(plain ${CMAKE_SOURCE_DIR}/tests/fixtures/plain.cpp)
+foreach(fixture versioned plain)
+  target_link_options(${fixture} PRIVATE ${WIN_LINK_FLAGS})
+  set_target_properties(${fixture} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
+  list(APPEND TOOL_TARGETS ${fixture})
+endforeach()
+
 file(GLOB_RECURSE WINE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_wintest.cpp)
 file(GLOB WINE_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/win/*.cpp)
 add_executable(wine_tests ${WINE_TESTS} ${WINE_TEST_SUPPORT})

@@ -4,6 +4,7 @@
 //   hold <ms>              holds the log mutex for <ms>, then releases it
 //   hold-forever           holds the log mutex until killed (the mutex is then abandoned)
 //   inventory              reads the Uninstall rows like the program and prints their count
+//   file-version <path>    reads a file's version like the program
 // The hold modes signal the named event "varnok_probe_ready" once they own the mutex.
 #include <windows.h>
 
@@ -14,6 +15,7 @@
 #include "inventory/inventory.h"
 #include "inventory/system_registry.h"
 #include "log/log.h"
+#include "uninstall/shared_uninstaller.h"
 #include "win32/unique_handle.h"
 
 namespace {
@@ -45,8 +47,13 @@ int main(int argc, char** argv) {
     std::printf("%zu\n", entries.size());
     return 0;
   }
+  if (mode == "file-version" && argc > 2) {
+    varnok::SetLogFileName(varnok::kLogFileName);
+    std::printf("%s\n", varnok::GetFileVersion(argv[2]).c_str());
+    return 0;
+  }
   if (mode == "hold" && argc > 2) return HoldMutex(static_cast<DWORD>(std::atol(argv[2])));
   if (mode == "hold-forever") return HoldMutex(INFINITE);
-  std::fprintf(stderr, "usage: log_probe append <count> <tag> | hold <ms> | hold-forever | inventory\n");
+  std::fprintf(stderr, "usage: log_probe append <count> <tag> | hold <ms> | hold-forever | inventory | file-version <path>\n");
   return 2;
 }
