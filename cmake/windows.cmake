@@ -37,6 +37,16 @@ foreach(fixture versioned plain)
   list(APPEND TOOL_TARGETS ${fixture})
 endforeach()
 
+# A real Windows Installer package, built by wixl.
+find_program(WIXL wixl REQUIRED)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/tools/tinymsi.msi
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/tools
+  COMMAND ${WIXL} -o ${CMAKE_BINARY_DIR}/tools/tinymsi.msi tinymsi.wxs
+  WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/fixtures
+  DEPENDS ${CMAKE_SOURCE_DIR}/tests/fixtures/tinymsi.wxs ${CMAKE_SOURCE_DIR}/tests/fixtures/tinymsi-readme.txt)
+add_custom_target(fixture_msi DEPENDS ${CMAKE_BINARY_DIR}/tools/tinymsi.msi)
+list(APPEND TOOL_TARGETS fixture_msi)
+
 file(GLOB_RECURSE WINE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_wintest.cpp)
 file(GLOB WINE_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/win/*.cpp)
 add_executable(wine_tests ${WINE_TESTS} ${WINE_TEST_SUPPORT})

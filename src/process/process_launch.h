@@ -1,0 +1,26 @@
+// Starting a program in this process's own context, hidden, with a time-out in minutes.
+#pragma once
+
+#include <string>
+
+namespace varnok {
+
+constexpr int kProcessTimedOut = 258;  // WAIT_TIMEOUT; also the exit code given to a killed process
+
+// Accepts any pair with a non-blank executable; otherwise the trimmed command line must be
+// non-empty and begin with a double quote or an apostrophe. Logs why it rejects.
+bool ValidateCommandLine(const std::string& command_line, const std::string& executable);
+
+// Windows build only.
+// Starts the program with CREATE_NO_WINDOW in `working_directory` (switching the process's current
+// directory for the launch and back on every path) and waits up to `minutes` (0: no wait).
+// Returns 87 for rejected input, the Win32 error when it cannot start, 0 when not waited for, 258
+// when killed at the time-out, else the exit code.
+int ExecuteFile(const std::string& command_line, const std::string& executable,
+                const std::string& working_directory, unsigned minutes);
+// The current directory, or empty (logged) on failure or when it exceeds 259 characters.
+std::string _GetCurrentDirectory();
+// Changes the current directory; returns the previous one, or empty (logged) when nothing changed.
+std::string _SetCurrentDirectory(const std::string& directory);
+
+}  // namespace varnok

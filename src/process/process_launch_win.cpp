@@ -1,0 +1,136 @@
+#include <windows.h>
+
+#include <vector>
+
+#include "log/log.h"
+#include "process/process_launch.h"
+#include "win32/unique_handle.h"
+
+namespace varnok {
+namespace {
+
+constexpr DWORD kDirectoryBufferChars = MAX_PATH;
+
+// A writable, zero-terminated copy for CreateProcess*, wiped before it is freed; an empty text is
+// passed as no text.
+class WritableText {
+ public:
+  explicit WritableText(const std::string& text) : buffer_(text.begin(), text.end()) {
+    buffer_.push_back('\0');
+    empty_ = text.empty();
+  }
+  ~WritableText() { ::SecureZeroMemory(buffer_.data(), buffer_.size()); }
+  WritableText(const WritableText&) = delete;
+  WritableText& operator=(const WritableText&) = delete;
+  char* get() { return empty_ ? nullptr : buffer_.data(); }
+
+ private:
+  std::vector<char> buffer_;
+  bool empty_;
+};
+
+DWORD WaitMilliseconds(unsigned minutes) {
+  const unsigned long long ms = static_cast<unsigned long long>(minutes) * 60000ULL;
+  return ms >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(ms);
+}
+
+}  // namespace
+
+std::string _GetCurrentDirectory() {
+  char buffer[kDirectoryBufferChars] = {};
+  ::GetCurrentDirectoryA(kDirectoryBufferChars, buffer);
+  if (buffer[0] != '\0') return buffer;
+  LogError("operation : _GetCurrentDirectory; status : failure; remarks : \"Failed to get current "
+           "directory\"; error_code : %d;",
+           static_cast<int>(::GetLastError()));
+  return std::string();
+}
+
+std::string _SetCurrentDirectory(const std::string& directory) {
+  if (directory.empty()) {
+    LogError("operation : _SetCurrentDirectory; status : failure; remarks : \"Directory to set "
+             "cannot be empty\";");
+    return std::string();
+  }
+  const std::string old_directory = _GetCurrentDirectory();
+  if (old_directory.empty()) {
+    LogError("operation : _SetCurrentDirectory; status : failure; remarks : \"Failed to get current "
+             "directory before setting new directory\";");
+    return std::string();
+  }
+  if (!::SetCurrentDirectoryA(directory.c_str())) {
+    LogError("operation : _SetCurrentDirectory; status : failure; remarks : \"Failed to set current "
+             "directory to %s\"; error_code : %d;",
+             directory.c_str(), static_cast<int>(::GetLastError()));
+    return std::string();
+  }
+  LogInfo("operation : _SetCurrentDirectory; status : success; current_directory : \"%s\"; "
+          "old_directory : \"%s\";",
+          directory.c_str(), old_directory.c_str());
+  return old_directory;
+}
+
+int ExecuteFile(const std::string& command_line, const std::string& executable,
+                const std::string& working_directory, unsigned minutes) {
+  if (!ValidateCommandLine(command_line, executable)) {
+    LogError("operation : ExecuteFile; status : failure; remarks : \"Invalid commandline or "
+             "executable provided\";");
+    return 87;
+  }
+  // Put back exactly once on every path below, whatever happens to the launch.
+  struct DirectoryRestore {
+    std::string saved;
+    bool done = false;
+    void Now() {
+      if (!done) _SetCurrentDirectory(saved);
+      done = true;
+    }
+    ~DirectoryRestore() { Now(); }
+  } restore{_SetCurrentDirectory(working_directory)};
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  win32::ProcessInformation process;
+  BOOL created = FALSE;
+  DWORD create_error = 0;
+  {
+    WritableText exe(executable);
+    WritableText line(command_line);
+    created = ::CreateProcessA(exe.get(), line.get(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                               nullptr, nullptr, &startup, process.put());
+    create_error = ::GetLastError();
+  }
+  if (!created) {
+    LogError("operation : ExecuteFile; remarks : \"Failed to create process for executable (%s) "
+             "with commandline (%s)\"; error_code : %d;",
+             executable.c_str(), command_line.c_str(), static_cast<int>(create_error));
+    return static_cast<int>(create_error);
+  }
+  if (minutes == 0) {
+    LogInfo("operation : ExecuteFile; remarks : \"Process created successfully. No timeout "
+            "configured. Hence returning immediately.\";");
+    return 0;
+  }
+  LogInfo("operation : ExecuteFile; remarks : \"Process created successfully. Waiting for process to "
+          "complete with timeout %d minutes.\"; timeout : %d;",
+          static_cast<int>(minutes), static_cast<int>(minutes));
+  const DWORD wait = ::WaitForSingleObject(process.process(), WaitMilliseconds(minutes));
+  if (wait != WAIT_OBJECT_0) {
+    LogError("operation : ExecuteFile; remarks : \"Process did not complete within the timeout "
+             "period. Terminating process.\"; error_code : %d;",
+             static_cast<int>(wait));
+    ::TerminateProcess(process.process(), kProcessTimedOut);
+    return kProcessTimedOut;
+  }
+  DWORD exit_code = 0;
+  if (!::GetExitCodeProcess(process.process(), &exit_code)) exit_code = ::GetLastError();
+  restore.Now();
+  const int result = static_cast<int>(exit_code);
+  LogInfo("operation : ExecuteFile; remarks : \"Process exited with exit code %d\"; exit_code : %d;",
+          result, result);
+  return result;
+}
+
+}  // namespace varnok

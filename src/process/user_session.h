@@ -1,0 +1,21 @@
+// Launching a program inside a logged-on user's session with that user's token (LocalSystem only).
+// Windows build only.
+#pragma once
+
+#include <string>
+
+#include "process/launch_platform.h"
+
+namespace varnok {
+
+// Active, connected and disconnected sessions other than session 0 that have a user name, keyed
+// by user name; each with the SID of its user token. Empty (logged) when enumeration fails.
+SessionList GetActiveUserSessions();
+
+// Starts the program as the session's user (new console, the user's environment block) and waits
+// up to `minutes`. Returns the exit code, 258 after the time-out, 6 when elevation was asked for
+// and failed, or the Win32 error of the first failing call.
+int CreateProcessInUserSession(const std::string& command_line, unsigned minutes,
+                               unsigned long session_id, const std::string& executable, bool elevate);
+
+}  // namespace varnok

@@ -1,0 +1,268 @@
+#include <windows.h>
+#include <sddl.h>
+
+#include <vector>
+
+#include "log/log.h"
+#include "process/user_session.h"
+#include "win32/system_library.h"
+#include "win32/unique_handle.h"
+
+namespace varnok {
+namespace {
+
+// mingw-w64's headers lack the level-1 session enumeration.
+struct WtsSessionInfo1A {
+  DWORD ExecEnvId;
+  DWORD State;  // WTS_CONNECTSTATE_CLASS
+  DWORD SessionId;
+  LPSTR pSessionName;
+  LPSTR pHostName;
+  LPSTR pUserName;
+  LPSTR pDomainName;
+  LPSTR pFarmName;
+};
+constexpr int kWtsTypeSessionInfoLevel1 = 2;  // WTS_TYPE_CLASS
+constexpr DWORD kWtsActive = 0, kWtsConnected = 1, kWtsDisconnected = 4;
+
+using WTSEnumerateSessionsExAFn = BOOL(WINAPI*)(HANDLE, DWORD*, DWORD, WtsSessionInfo1A**, DWORD*);
+using WTSFreeMemoryExAFn = BOOL(WINAPI*)(int, PVOID, ULONG);
+using WTSQueryUserTokenFn = BOOL(WINAPI*)(ULONG, PHANDLE);
+using CreateEnvironmentBlockFn = BOOL(WINAPI*)(LPVOID*, HANDLE, BOOL);
+using DestroyEnvironmentBlockFn = BOOL(WINAPI*)(LPVOID);
+
+constexpr DWORD kUserSessionCreationFlags =
+    CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE;  // 0x430
+
+const char* StateText(DWORD state) {
+  switch (state) {
+    case kWtsActive: return "Active";
+    case kWtsConnected: return "Connected";
+    case kWtsDisconnected: return "Disconnected";
+    default: return nullptr;
+  }
+}
+
+DWORD WaitMilliseconds(unsigned minutes) {
+  const unsigned long long ms = static_cast<unsigned long long>(minutes) * 60000ULL;
+  return ms >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(ms);
+}
+
+// The string SID of a token's user, or empty.
+std::string TokenUserSid(HANDLE token) {
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+  DWORD returned = 0;
+  if (!::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &returned)) return {};
+  char* text = nullptr;
+  if (!::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) return {};
+  std::string sid(text);
+  ::LocalFree(text);
+  return sid;
+}
+
+std::string SessionUserSid(const win32::UniqueModule& wtsapi, DWORD session_id) {
+  const auto query_token = win32::GetProc<WTSQueryUserTokenFn>(wtsapi, "WTSQueryUserToken");
+  win32::UniqueHandle token;
+  if (!query_token || !query_token(session_id, token.put())) return {};
+  return TokenUserSid(token.get());
+}
+
+// Returns the linked (elevated) token of a split token.
+bool GetLinkedToken(HANDLE token, win32::UniqueHandle* linked) {
+  TOKEN_LINKED_TOKEN info{};
+  DWORD returned = 0;
+  if (!::GetTokenInformation(token, TokenLinkedToken, &info, sizeof info, &returned)) {
+    LogError("operation : GetLinkedToken; status : failure; remarks : \"GetTokenInformation "
+             "failed\"; return_value : %d;",
+             static_cast<int>(::GetLastError()));
+    return false;
+  }
+  linked->reset(info.LinkedToken);
+  return true;
+}
+
+// A new primary token of the user (its elevated linked token when it is split) that carries the
+// user's session identifier; empty on failure.
+win32::UniqueHandle EscalateTokenToAdmin(HANDLE user_token) {
+  DWORD elevation_type = TokenElevationTypeDefault;
+  DWORD returned = 0;
+  if (!::GetTokenInformation(user_token, TokenElevationType, &elevation_type, sizeof elevation_type,
+                             &returned)) {
+    LogError("operation : GetTokenElevationType; status : failure; remarks : \"GetTokenInformation "
+             "failed\"; return_value : %d;",
+             static_cast<int>(::GetLastError()));
+    return {};
+  }
+  win32::UniqueHandle linked;
+  HANDLE work = user_token;
+  if (elevation_type != TokenElevationTypeDefault) {
+    if (!GetLinkedToken(user_token, &linked) || !linked) {
+      LogError("operation : EscalateTokenToAdmin; status : failure; remarks : \"Failed to retrieve "
+               "the elevated linked token\";");
+      return {};
+    }
+    work = linked.get();
+  }
+  DWORD session_id = 0;
+  if (!::GetTokenInformation(work, TokenSessionId, &session_id, sizeof session_id, &returned)) {
+    LogError("operation : GetTokenSessionId; status : failure; remarks : \"GetTokenInformation "
+             "failed\"; return_value : %d;",
+             static_cast<int>(::GetLastError()));
+    return {};
+  }
+  win32::UniqueHandle primary;
+  const BOOL duplicated = ::DuplicateTokenEx(work, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation,
+                                             TokenPrimary, primary.put());
+  const DWORD duplicate_error = ::GetLastError();
+  linked.reset();
+  if (!duplicated) {
+    LogError("operation : EscalateTokenToAdmin; status : failure; remarks : \"DuplicateTokenEx "
+             "failed\"; return_value : %d;",
+             static_cast<int>(duplicate_error));
+    return {};
+  }
+  if (!::SetTokenInformation(primary.get(), TokenSessionId, &session_id, sizeof session_id)) {
+    LogError("operation : EscalateTokenToAdmin; session_id : %d; status : failure; remarks : "
+             "\"Failed to set session ID on the duplicated elevated token\"; return_value : %d;",
+             static_cast<int>(session_id), static_cast<int>(::GetLastError()));
+    return {};
+  }
+  LogInfo("operation : EscalateTokenToAdmin; session_id : %d; status : success; remarks : "
+          "\"Elevated token prepared successfully\";",
+          static_cast<int>(session_id));
+  return primary;
+}
+
+// The user's environment block, destroyed with the object.
+class EnvironmentBlock {
+ public:
+  EnvironmentBlock(HANDLE token, DestroyEnvironmentBlockFn destroy, CreateEnvironmentBlockFn create)
+      : destroy_(destroy) {
+    if (!create || !destroy || !create(&block_, token, FALSE)) block_ = nullptr;
+  }
+  ~EnvironmentBlock() {
+    if (block_) destroy_(block_);
+  }
+  EnvironmentBlock(const EnvironmentBlock&) = delete;
+  EnvironmentBlock& operator=(const EnvironmentBlock&) = delete;
+  void* get() const { return block_; }
+
+ private:
+  DestroyEnvironmentBlockFn destroy_;
+  void* block_ = nullptr;
+};
+
+int WaitForUserProcess(HANDLE process, unsigned long session_id, unsigned minutes) {
+  const int sid = static_cast<int>(session_id);
+  if (::WaitForSingleObject(process, WaitMilliseconds(minutes)) != WAIT_OBJECT_0) {
+    LogError("operation : CreateProcessInUserSession; session_id : %d; status : failure; remarks : "
+             "\"Process did not complete within the timeout period. Terminating process.\"; "
+             "return_value : %d;",
+             sid, 258);
+    ::TerminateProcess(process, 258);
+    return 258;
+  }
+  DWORD exit_code = 0;
+  if (!::GetExitCodeProcess(process, &exit_code)) {
+    const int error = static_cast<int>(::GetLastError());
+    LogError("operation : CreateProcessInUserSession; session_id : %d; status : failure; remarks : "
+             "\"GetExitCodeProcess failed\"; return_value : %d;",
+             sid, error);
+    return error;
+  }
+  LogInfo("operation : CreateProcessInUserSession; session_id : %d; exit_code : %d; status : "
+          "success;",
+          sid, static_cast<int>(exit_code));
+  return static_cast<int>(exit_code);
+}
+
+}  // namespace
+
+SessionList GetActiveUserSessions() {
+  SessionList sessions;
+  const win32::UniqueModule wtsapi = win32::LoadSystemLibrary("wtsapi32.dll");
+  const auto enumerate =
+      win32::GetProc<WTSEnumerateSessionsExAFn>(wtsapi, "WTSEnumerateSessionsExA");
+  const auto free_memory = win32::GetProc<WTSFreeMemoryExAFn>(wtsapi, "WTSFreeMemoryExA");
+  DWORD level = 1;
+  WtsSessionInfo1A* info = nullptr;
+  DWORD count = 0;
+  if (!enumerate || !free_memory ||
+      !enumerate(nullptr /* current server */, &level, 0, &info, &count)) {
+    LogError("operation : GetActiveUserSessions; status : failure; remarks : "
+             "\"WTSEnumerateSessionsEx failed\"; return_value : %d;",
+             static_cast<int>(::GetLastError()));
+    return sessions;
+  }
+  for (DWORD i = 0; i < count; ++i) {
+    const WtsSessionInfo1A& record = info[i];
+    const char* state = StateText(record.State);
+    if (!record.pUserName || record.SessionId == 0 || !state) continue;
+    sessions[record.pUserName] = {record.SessionId, SessionUserSid(wtsapi, record.SessionId)};
+    LogInfo("operation : GetActiveUserSessions; user_name : \"%s\"; session_id : %d; state : "
+            "\"%s\";",
+            record.pUserName, static_cast<int>(record.SessionId), state);
+  }
+  free_memory(kWtsTypeSessionInfoLevel1, info, count);
+  LogInfo("operation : GetActiveUserSessions; status : success; session_count : %d;",
+          static_cast<int>(sessions.size()));
+  return sessions;
+}
+
+int CreateProcessInUserSession(const std::string& command_line, unsigned minutes,
+                               unsigned long session_id, const std::string& executable,
+                               bool elevate) {
+  const int sid = static_cast<int>(session_id);
+  const win32::UniqueModule wtsapi = win32::LoadSystemLibrary("wtsapi32.dll");
+  const auto query_token = win32::GetProc<WTSQueryUserTokenFn>(wtsapi, "WTSQueryUserToken");
+  win32::UniqueHandle token;
+  if (!query_token || !query_token(session_id, token.put())) {
+    const int error = static_cast<int>(::GetLastError());
+    LogError("operation : CreateProcessInUserSession; session_id : %d; status : failure; remarks : "
+             "\"WTSQueryUserToken failed\"; return_value : %d;",
+             sid, error);
+    return error;
+  }
+  if (elevate) {
+    token = EscalateTokenToAdmin(token.get());
+    if (!token) {
+      LogError("operation : CreateProcessInUserSession; session_id : %d; status : failure; remarks "
+               ": \"EscalateTokenToAdmin failed to produce an elevated token\"; return_value : %d;",
+               sid, 6);
+      return 6;
+    }
+  }
+  const win32::UniqueModule userenv = win32::LoadSystemLibrary("userenv.dll");
+  EnvironmentBlock environment(
+      token.get(), win32::GetProc<DestroyEnvironmentBlockFn>(userenv, "DestroyEnvironmentBlock"),
+      win32::GetProc<CreateEnvironmentBlockFn>(userenv, "CreateEnvironmentBlock"));
+  if (!environment.get()) {
+    LogError("operation : CreateProcessInUserSession; session_id : %d; remarks : "
+             "\"CreateEnvironmentBlock failed. Proceeding without a custom environment block\"; "
+             "return_value : %d;",
+             sid, static_cast<int>(::GetLastError()));
+  }
+  std::vector<char> exe(executable.begin(), executable.end());
+  exe.push_back('\0');
+  std::vector<char> line(command_line.begin(), command_line.end());
+  line.push_back('\0');
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  win32::ProcessInformation process;
+  if (!::CreateProcessAsUserA(token.get(), executable.empty() ? nullptr : exe.data(),
+                              command_line.empty() ? nullptr : line.data(), nullptr, nullptr, FALSE,
+                              kUserSessionCreationFlags, environment.get(), nullptr, &startup,
+                              process.put())) {
+    const int error = static_cast<int>(::GetLastError());
+    LogError("operation : CreateProcessInUserSession; session_id : %d; status : failure; remarks : "
+             "\"CreateProcessAsUser failed\"; return_value : %d;",
+             sid, error);
+    return error;
+  }
+  LogInfo("operation : CreateProcessInUserSession; session_id : %d; process_id : %d; remarks : "
+          "\"Process created successfully. Waiting for completion.\";",
+          sid, static_cast<int>(process.process_id()));
+  return WaitForUserProcess(process.process(), session_id, minutes);
+}
+
+}  // namespace varnok

@@ -1,0 +1,44 @@
+// exit_with.exe <code> [options]: a stand-in uninstaller for the Wine tests.
+//   <code>          exit code (decimal, may be negative); "crash" dereferences null instead
+//   --cwd <file>    first writes the current directory into <file>
+//   --sleep <ms>    first sleeps (use a huge value for a program that never ends)
+//   --env <name> <file>  first writes the variable's value (or "<unset>") into <file>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void WriteText(const char* path, const std::string& text) {
+  if (FILE* f = std::fopen(path, "wb")) {
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 2;
+  for (int i = 2; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--cwd" && i + 1 < argc) {
+      char dir[MAX_PATH] = {};
+      GetCurrentDirectoryA(MAX_PATH, dir);
+      WriteText(argv[++i], dir);
+    } else if (option == "--sleep" && i + 1 < argc) {
+      Sleep(static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10)));
+    } else if (option == "--env" && i + 2 < argc) {
+      const char* value = std::getenv(argv[i + 1]);
+      WriteText(argv[i + 2], value ? value : "<unset>");
+      i += 2;
+    }
+  }
+  if (std::string(argv[1]) == "crash") {
+    volatile int* null_pointer = nullptr;
+    return *null_pointer;
+  }
+  return static_cast<int>(std::strtol(argv[1], nullptr, 10));
+}
