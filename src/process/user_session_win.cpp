@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "log/log.h"
+#include "process/session_list.h"
 #include "process/user_session.h"
 #include "win32/system_library.h"
 #include "win32/unique_handle.h"
@@ -23,7 +24,6 @@ struct WtsSessionInfo1A {
   LPSTR pFarmName;
 };
 constexpr int kWtsTypeSessionInfoLevel1 = 2;  // WTS_TYPE_CLASS
-constexpr DWORD kWtsActive = 0, kWtsConnected = 1, kWtsDisconnected = 4;
 
 using WTSEnumerateSessionsExAFn = BOOL(WINAPI*)(HANDLE, DWORD*, DWORD, WtsSessionInfo1A**, DWORD*);
 using WTSFreeMemoryExAFn = BOOL(WINAPI*)(int, PVOID, ULONG);
@@ -33,15 +33,6 @@ using DestroyEnvironmentBlockFn = BOOL(WINAPI*)(LPVOID);
 
 constexpr DWORD kUserSessionCreationFlags =
     CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE;  // 0x430
-
-const char* StateText(DWORD state) {
-  switch (state) {
-    case kWtsActive: return "Active";
-    case kWtsConnected: return "Connected";
-    case kWtsDisconnected: return "Disconnected";
-    default: return nullptr;
-  }
-}
 
 DWORD WaitMilliseconds(unsigned minutes) {
   const unsigned long long ms = static_cast<unsigned long long>(minutes) * 60000ULL;
@@ -179,7 +170,6 @@ int WaitForUserProcess(HANDLE process, unsigned long session_id, unsigned minute
 }  // namespace
 
 SessionList GetActiveUserSessions() {
-  SessionList sessions;
   const win32::UniqueModule wtsapi = win32::LoadSystemLibrary("wtsapi32.dll");
   const auto enumerate =
       win32::GetProc<WTSEnumerateSessionsExAFn>(wtsapi, "WTSEnumerateSessionsExA");
@@ -192,20 +182,17 @@ SessionList GetActiveUserSessions() {
     LogError("operation : GetActiveUserSessions; status : failure; remarks : "
              "\"WTSEnumerateSessionsEx failed\"; return_value : %d;",
              static_cast<int>(::GetLastError()));
-    return sessions;
+    return SessionList();
   }
+  std::vector<SessionRecord> records;
   for (DWORD i = 0; i < count; ++i) {
-    const WtsSessionInfo1A& record = info[i];
-    const char* state = StateText(record.State);
-    if (!record.pUserName || record.SessionId == 0 || !state) continue;
-    sessions[record.pUserName] = {record.SessionId, SessionUserSid(wtsapi, record.SessionId)};
-    LogInfo("operation : GetActiveUserSessions; user_name : \"%s\"; session_id : %d; state : "
-            "\"%s\";",
-            record.pUserName, static_cast<int>(record.SessionId), state);
+    const WtsSessionInfo1A& r = info[i];
+    const bool wanted = r.pUserName && r.SessionId != 0;  // only these need their user's SID
+    records.push_back({r.pUserName, r.SessionId, r.State,
+                       wanted ? SessionUserSid(wtsapi, r.SessionId) : std::string()});
   }
+  SessionList sessions = BuildSessionList(records);
   free_memory(kWtsTypeSessionInfoLevel1, info, count);
-  LogInfo("operation : GetActiveUserSessions; status : success; session_count : %d;",
-          static_cast<int>(sessions.size()));
   return sessions;
 }
 
