@@ -47,6 +47,25 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/tools/tinymsi.msi
 add_custom_target(fixture_msi DEPENDS ${CMAKE_BINARY_DIR}/tools/tinymsi.msi)
 list(APPEND TOOL_TARGETS fixture_msi)
 
+# A real NSIS product: DemoApp.exe (version 1.5.0.0) next to NSIS's generic Uninstall.exe. The
+# installer's architecture follows the build's, so that it runs wherever the build's tests run.
+add_executable(DemoApp ${CMAKE_SOURCE_DIR}/tests/fixtures/plain.cpp
+                       ${CMAKE_SOURCE_DIR}/tests/fixtures/demoapp.rc)
+target_link_options(DemoApp PRIVATE ${WIN_LINK_FLAGS})
+set_target_properties(DemoApp PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
+find_program(MAKENSIS makensis REQUIRED)
+set(NSIS_ARCH_FLAG)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(NSIS_ARCH_FLAG -DAMD64)
+endif()
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/tools/demoapp-setup.exe
+  COMMAND ${MAKENSIS} -V2 ${NSIS_ARCH_FLAG} -DDEMOAPP=$<TARGET_FILE:DemoApp> demoapp.nsi
+          "-XOutFile ${CMAKE_BINARY_DIR}/tools/demoapp-setup.exe"
+  WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/fixtures
+  DEPENDS DemoApp ${CMAKE_SOURCE_DIR}/tests/fixtures/demoapp.nsi)
+add_custom_target(fixture_nsis DEPENDS ${CMAKE_BINARY_DIR}/tools/demoapp-setup.exe)
+list(APPEND TOOL_TARGETS fixture_nsis)
+
 file(GLOB_RECURSE WINE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_wintest.cpp)
 file(GLOB WINE_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/win/*.cpp)
 add_executable(wine_tests ${WINE_TESTS} ${WINE_TEST_SUPPORT})
