@@ -7,50 +7,11 @@
 #include "inventory/inventory.h"
 #include "inventory/system_registry.h"
 #include "support/win/wine_support.h"
-#include "win32/unique_handle.h"
 
 namespace varnok {
 namespace {
 
 const std::string kU = kUninstallKeyPath;
-
-// Rows this test writes; removed again at the end of the test.
-class ScratchRows {
- public:
-  ScratchRows() : tag_("VarnokTest-" + std::to_string(GetCurrentProcessId()) + "-") {}
-  ~ScratchRows() {
-    for (const auto& [root, view, name] : created_) {
-      win32::UniqueRegKey uninstall;
-      if (RegOpenKeyExA(root, kU.c_str(), 0, KEY_ALL_ACCESS | view, uninstall.put()) == 0) {
-        RegDeleteKeyExA(uninstall.get(), name.c_str(), view, 0);
-      }
-    }
-  }
-  std::string Name(const std::string& suffix) const { return tag_ + suffix; }
-
-  // Creates the row key and returns it open for writing values.
-  win32::UniqueRegKey Create(HKEY root, REGSAM view, const std::string& suffix) {
-    win32::UniqueRegKey key;
-    const std::string path = kU + "\\" + Name(suffix);
-    EXPECT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
-                              key.put(), nullptr),
-              0L);
-    created_.push_back({root, view, Name(suffix)});
-    return key;
-  }
-  static void Set(HKEY key, const char* name, DWORD type, const std::string& bytes) {
-    EXPECT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                             static_cast<DWORD>(bytes.size())),
-              0L);
-  }
-  static void SetText(HKEY key, const char* name, const std::string& text) {
-    Set(key, name, REG_SZ, text + std::string(1, '\0'));
-  }
-
- private:
-  std::string tag_;
-  std::vector<std::tuple<HKEY, REGSAM, std::string>> created_;
-};
 
 const UninstallEntry* Find(const std::vector<UninstallEntry>& entries, const std::string& key,
                            const std::string& arch) {
@@ -61,25 +22,25 @@ const UninstallEntry* Find(const std::vector<UninstallEntry>& entries, const std
 }
 
 TEST(InventoryUnderWine, ReadsRowsOfBothViewsAndTheCurrentUser) {
-  ScratchRows rows;
+  testing::ScratchRows rows;
   {
     auto native = rows.Create(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, "native");
-    ScratchRows::SetText(native.get(), "DisplayName", "Varnok Native");
-    ScratchRows::SetText(native.get(), "DisplayVersion", "1.2.3");
+    testing::ScratchRows::SetText(native.get(), "DisplayName", "Varnok Native");
+    testing::ScratchRows::SetText(native.get(), "DisplayVersion", "1.2.3");
     DWORD one = 1;
-    ScratchRows::Set(native.get(), "WindowsInstaller", REG_DWORD,
+    testing::ScratchRows::Set(native.get(), "WindowsInstaller", REG_DWORD,
                      std::string(reinterpret_cast<const char*>(&one), 4));
     auto wow = rows.Create(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, "wow");
-    ScratchRows::SetText(wow.get(), "DisplayName", "Varnok Wow");
+    testing::ScratchRows::SetText(wow.get(), "DisplayName", "Varnok Wow");
     // "1.1X" with a counted length of 3 stores "1.1" without its terminator.
     EXPECT_EQ(RegSetValueExA(wow.get(), "DisplayVersion", 0, REG_SZ,
                              reinterpret_cast<const BYTE*>("1.1X"), 3),
               0L);
     auto user = rows.Create(HKEY_CURRENT_USER, 0, "user");
-    ScratchRows::SetText(user.get(), "DisplayName", "Varnok User");
-    ScratchRows::SetText(user.get(), "UninstallString", "\"C:\\u\\uninst.exe\" /x");
+    testing::ScratchRows::SetText(user.get(), "DisplayName", "Varnok User");
+    testing::ScratchRows::SetText(user.get(), "UninstallString", "\"C:\\u\\uninst.exe\" /x");
     auto expand = rows.Create(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, "expand");
-    ScratchRows::Set(expand.get(), "DisplayName", REG_EXPAND_SZ, std::string("%Name%\0", 7));
+    testing::ScratchRows::Set(expand.get(), "DisplayName", REG_EXPAND_SZ, std::string("%Name%\0", 7));
   }
   EXPECT_FALSE(IsRunningAsSystem());  // Wine never runs a process as LocalSystem
 
@@ -120,7 +81,7 @@ TEST(InventoryUnderWine, TwoThousandRowsAreReadAndCounted) {
   testing::AgentInstallDir agent(install.path());
   const size_t before = GetUninstallEntries(SystemRegistry(), false).size();
 
-  ScratchRows rows;
+  testing::ScratchRows rows;
   const struct {
     HKEY root;
     REGSAM view;
@@ -130,10 +91,10 @@ TEST(InventoryUnderWine, TwoThousandRowsAreReadAndCounted) {
   for (int i = 0; i < 2000; ++i) {
     const auto& where = locations[i % 3];
     auto key = rows.Create(where.root, where.view, "bulk-" + std::to_string(i));
-    ScratchRows::SetText(key.get(), "DisplayName", "Bulk Product " + std::to_string(i));
-    ScratchRows::SetText(key.get(), "DisplayVersion", "1.0." + std::to_string(i));
-    ScratchRows::SetText(key.get(), "Publisher", "Contoso");
-    ScratchRows::SetText(key.get(), "UninstallString",
+    testing::ScratchRows::SetText(key.get(), "DisplayName", "Bulk Product " + std::to_string(i));
+    testing::ScratchRows::SetText(key.get(), "DisplayVersion", "1.0." + std::to_string(i));
+    testing::ScratchRows::SetText(key.get(), "Publisher", "Contoso");
+    testing::ScratchRows::SetText(key.get(), "UninstallString",
                          "\"C:\\Program Files\\Bulk " + std::to_string(i) + "\\uninstall.exe\"");
   }
 

@@ -3,6 +3,7 @@
 //   --cwd <file>    first writes the current directory into <file>
 //   --sleep <ms>    first sleeps (use a huge value for a program that never ends)
 //   --env <name> <file>  first writes the variable's value (or "<unset>") into <file>
+//   --delete-row <HKLM64|HKLM32|HKCU> <key>  first deletes that Uninstall row, as an uninstaller does
 #include <windows.h>
 
 #include <cstdio>
@@ -30,6 +31,17 @@ int main(int argc, char** argv) {
       WriteText(argv[++i], dir);
     } else if (option == "--sleep" && i + 1 < argc) {
       Sleep(static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10)));
+    } else if (option == "--delete-row" && i + 2 < argc) {
+      const std::string where = argv[i + 1];
+      const HKEY root = where == "HKCU" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+      const REGSAM view = where == "HKLM64" ? KEY_WOW64_64KEY : where == "HKLM32" ? KEY_WOW64_32KEY : 0;
+      HKEY uninstall = nullptr;
+      if (RegOpenKeyExA(root, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", 0,
+                        KEY_ALL_ACCESS | view, &uninstall) == ERROR_SUCCESS) {
+        RegDeleteKeyExA(uninstall, argv[i + 2], view, 0);
+        RegCloseKey(uninstall);
+      }
+      i += 2;
     } else if (option == "--env" && i + 2 < argc) {
       const char* value = std::getenv(argv[i + 1]);
       WriteText(argv[i + 2], value ? value : "<unset>");

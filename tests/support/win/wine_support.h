@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "win32/unique_handle.h"
@@ -62,6 +63,44 @@ RunResult RunCommand(const std::string& command_line, DWORD timeout_ms = 120000)
 
 // Waits until the named manual-reset event exists and is set.
 bool WaitForNamedEvent(const char* name, DWORD timeout_ms);
+
+constexpr char kUninstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// Rows this test writes; removed again at the end of the test.
+class ScratchRows {
+ public:
+  ScratchRows() : tag_("VarnokTest-" + std::to_string(GetCurrentProcessId()) + "-") {}
+  ~ScratchRows() {
+    for (const auto& [root, view, name] : created_) {
+      win32::UniqueRegKey uninstall;
+      if (RegOpenKeyExA(root, kUninstall, 0, KEY_ALL_ACCESS | view, uninstall.put()) == 0) {
+        RegDeleteKeyExA(uninstall.get(), name.c_str(), view, 0);
+      }
+    }
+  }
+  std::string Name(const std::string& suffix) const { return tag_ + suffix; }
+
+  // Creates the row key and returns it open for writing values.
+  win32::UniqueRegKey Create(HKEY root, REGSAM view, const std::string& suffix) {
+    win32::UniqueRegKey key;
+    const std::string path = std::string(kUninstall) + "\\" + Name(suffix);
+    RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.put(),
+                    nullptr);
+    created_.push_back({root, view, Name(suffix)});
+    return key;
+  }
+  static void Set(HKEY key, const char* name, DWORD type, const std::string& bytes) {
+    RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                   static_cast<DWORD>(bytes.size()));
+  }
+  static void SetText(HKEY key, const char* name, const std::string& text) {
+    Set(key, name, REG_SZ, text + std::string(1, '\0'));
+  }
+
+ private:
+  std::string tag_;
+  std::vector<std::tuple<HKEY, REGSAM, std::string>> created_;
+};
 
 bool FileExists(const std::string& path);
 std::string ReadFileBytes(const std::string& path);
