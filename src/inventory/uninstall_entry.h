@@ -30,3 +30,15 @@ inline bool IsPerUserRoot(RegistryRoot root) {
 }
 
 }  // namespace varnok
+
+namespace varnok {
+
+// The SID of the user hive a per-user row was read from (the first component of its path below
+// HKEY_USERS); empty for every other row.
+inline std::string OwnerSidOf(const UninstallEntry& entry) {
+  if (entry.root != RegistryRoot::kUsers) return std::string();
+  const size_t slash = entry.registry_path.find('\\');
+  return slash == std::string::npos ? std::string() : entry.registry_path.substr(0, slash);
+}
+
+}  // namespace varnok

@@ -1,4 +1,7 @@
 // Entry point of app_varnok.exe: the run's result is the process exit code, unchanged.
 #include "run/run_start.h"
+#include "run/system_run_environment.h"
 
-int main(int argc, char** argv) { return varnok::RunApplication(argc, argv); }
+int main(int argc, char** argv) {
+  return varnok::RunApplication(argc, argv, varnok::SystemRunEnvironment());
+}

@@ -2,11 +2,12 @@
 
 #include "log/log.h"
 #include "run/options.h"
+#include "run/uninstall_run.h"
 #include "run/version.h"
 
 namespace varnok {
 
-int RunApplication(int argc, const char* const* argv) {
+int RunApplication(int argc, const char* const* argv, RunEnvironment& environment) {
   SetLogFileName(kLogFileName);
   LogInfo("app_varnok_version : %s;", VARNOK_VERSION_TEXT);
   RunOptions options;
@@ -16,8 +17,7 @@ int RunApplication(int argc, const char* const* argv) {
              kErrorInvalidParameter);
     return kErrorInvalidParameter;
   }
-  // The uninstall run itself continues here once it exists; a valid run ends after its options.
-  return 0;
+  return RunUninstall(options, environment);
 }
 
 }  // namespace varnok

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "run/run_start.h"
+#include "support/host/fake_run_environment.h"
 #include "support/host/log_capture.h"
 
 namespace varnok {
@@ -140,7 +141,9 @@ TEST(ProcessArgs, ParameterLinesShowValuesAsReceived) {
 TEST(RunStart, InvalidOptionsEndWithTheirLineAndCode87) {
   TakeLogLines();
   const char* argv[] = {"app_varnok.exe"};
-  EXPECT_EQ(RunApplication(1, argv), 87);
+  testing::FakeRunEnvironment environment;
+  EXPECT_EQ(RunApplication(1, argv, environment), 87);
+  EXPECT_EQ(environment.shell_restores, 0);  // nothing else happens in such a run
   const auto lines = TakeLogLines();
   EXPECT_EQ(testing::LastLogFileName(), "fmprereqhandler.log");
   ASSERT_EQ(lines.size(), 12u);

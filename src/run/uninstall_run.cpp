@@ -1,0 +1,279 @@
+#include "run/uninstall_run.h"
+
+#include <map>
+#include <set>
+
+#include "common/strings.h"
+#include "inventory/name_match.h"
+#include "inventory/version_rules.h"
+#include "log/log.h"
+#include "run/bundles.h"
+#include "uninstall/classify.h"
+#include "uninstall/shared_uninstaller.h"
+
+namespace varnok {
+namespace {
+
+constexpr int kMaxNearMisses = 8;
+constexpr unsigned kVerifyStepMs = 30000;
+constexpr unsigned kVerifyLimitMs = 90000;
+
+void ReportNotFound(const RunOptions& options, const std::vector<UninstallEntry>& inventory) {
+  LogError("operation : app_varnok; status : failure; remarks : \"Application not found "
+           "(NameMatch=%s, pattern=[%s]).\"; return_value : %d;",
+           options.NameMatchText.c_str(), options.DisplayName.c_str(), kExitApplicationNotFound);
+  int listed = 0;
+  for (const UninstallEntry& entry : inventory) {
+    if (listed == kMaxNearMisses) break;
+    if (!ContainsNoCase(entry.display_name, options.DisplayName)) continue;
+    LogInfo("operation : app_varnok; remarks : \"similar (not used): %s; version=%s;\";",
+            entry.display_name.c_str(), entry.display_version.c_str());
+    ++listed;
+  }
+}
+
+void LogSkipVersion() {
+  LogInfo("operation : app_varnok; remarks : \"SKIP uninstall (version rule not matched on "
+          "DisplayVersion or DisplayName).\";");
+}
+
+class Run {
+ public:
+  Run(const RunOptions& options, RunEnvironment& environment)
+      : options_(options), env_(environment) {}
+
+  int Execute();
+  const RunCounters& counters() const { return counters_; }
+
+ private:
+  void ProcessEntry(const UninstallEntry& entry);
+  bool PassesVersionRule(const UninstallEntry& entry);
+  bool PassesSharedUninstallerGuard(const UninstallEntry& entry);
+  void RunAndVerify(const UninstallEntry& entry, const UninstallCommand& command,
+                    const std::string& key, bool main_bundle);
+  bool WaitUntilGone(const UninstallEntry& entry);
+  int ChooseExitCode();
+
+  const RunOptions& options_;
+  RunEnvironment& env_;
+  RunCounters counters_;
+  std::set<std::string> handled_products_;
+};
+
+int Run::Execute() {
+  if (options_.WhatIf) {
+    LogInfo("operation : app_varnok; remarks : \"WhatIf mode enabled. No uninstall will be "
+            "executed.\";");
+  }
+  const std::vector<UninstallEntry> inventory = env_.GetUninstallEntries();
+  std::vector<UninstallEntry> hits;
+  for (const UninstallEntry& entry : inventory) {
+    if (MatchesDisplayName(entry.display_name, options_)) hits.push_back(entry);
+  }
+  if (hits.empty()) {
+    ReportNotFound(options_, inventory);
+    return kExitApplicationNotFound;
+  }
+  counters_.name_hits = static_cast<int>(hits.size());
+  LogInfo("operation : app_varnok; remarks : \"Name hits (%s): %d;\";",
+          options_.NameMatchText.c_str(), counters_.name_hits);
+  OrderNameHits(&hits);
+  LogInfo("operation : app_varnok; remarks : \"Order: main bundle/Package Cache EXE first; nested "
+          "MSI last if a bundle exists.\";");
+  for (const UninstallEntry& entry : hits) ProcessEntry(entry);
+
+  env_.RestoreDesktopShell();
+  LogInfo("operation : app_varnok; status : summary; name_hits : %d; version_hits : %d; "
+          "skipped_version : %d; success : %d; failed : %d;",
+          counters_.name_hits, counters_.version_hits, counters_.skipped_version,
+          counters_.success, counters_.failed);
+  return ChooseExitCode();
+}
+
+void Run::ProcessEntry(const UninstallEntry& entry) {
+  LogInfo("----------");
+  LogInfo("operation : app_varnok; registry_path : \"%s\"; arch : \"%s\"; display_name : \"%s\"; "
+          "display_version : \"%s\";",
+          entry.registry_path.c_str(), entry.arch.c_str(), entry.display_name.c_str(),
+          entry.display_version.c_str());
+  const std::string key = ProductKey(entry);
+  const bool main_bundle = IsMainBundle(entry);
+  if (handled_products_.count(key) != 0 && !main_bundle) {
+    LogInfo("operation : app_varnok; remarks : \"SKIP: main bundle already handled this product "
+            "(%s). Nested MSI/EXE will not run.\";",
+            key.c_str());
+    ++counters_.skipped_version;
+    return;
+  }
+  if (IsProtectedShellComponent(entry.display_name)) {
+    LogInfo("operation : app_varnok; remarks : \"SKIP: protected Windows shell component. Will not "
+            "uninstall.\";");
+    ++counters_.skipped_version;
+    return;
+  }
+  if (!PassesVersionRule(entry) || !PassesSharedUninstallerGuard(entry)) {
+    ++counters_.skipped_version;
+    return;
+  }
+  ++counters_.version_hits;
+
+  const UninstallCommand command =
+      BuildUninstallCommand(entry, options_.ExeArgs, env_.GetMsiexecPath());
+  if (command.command_line.empty()) {
+    ++counters_.failed;  // the builder has logged why
+    return;
+  }
+  LogInfo("operation : app_varnok; installer_type : \"%s\"; command : \"%s\";",
+          command.is_msi ? "MSI" : "EXE", command.command_line.c_str());
+  if (options_.WhatIf) {
+    LogInfo("operation : app_varnok; remarks : \"WHATIF: would uninstall %s.\";",
+            entry.display_name.c_str());
+    ++counters_.success;
+    if (main_bundle) handled_products_.insert(key);
+    return;
+  }
+  RunAndVerify(entry, command, key, main_bundle);
+}
+
+// Only the first non-empty candidate is tested: a DisplayVersion that fails is not retried with
+// the version in the display name.
+bool Run::PassesVersionRule(const UninstallEntry& entry) {
+  const std::string candidate = !entry.display_version.empty()
+                                    ? entry.display_version
+                                    : ExtractVersionFromText(entry.display_name);
+  if (candidate.empty()) {
+    LogSkipVersion();
+    return false;
+  }
+  std::string reason;
+  const bool matched = EvaluateVersionRule(candidate, options_, reason);
+  LogInfo("operation : app_varnok; remarks : \"Version candidate [%s]: %s\";", candidate.c_str(),
+          reason.c_str());
+  if (!matched) LogSkipVersion();
+  return matched;
+}
+
+// A generic uninstaller removes whatever product lives in its folder now, which may be another
+// version than the row names: run it only when that product's version satisfies the rule too.
+bool Run::PassesSharedUninstallerGuard(const UninstallEntry& entry) {
+  const std::string& source = options_.ExeArgs.empty() && !entry.quiet_uninstall_string.empty()
+                                  ? entry.quiet_uninstall_string
+                                  : entry.uninstall_string;
+  const std::string executable = GetExecutablePath(source);
+  if (!IsSharedUninstallerName(executable)) return true;
+  const std::string folder = GetParentPath(executable);
+  LogInfo("operation : app_varnok; remarks : \"Shared uninstall.exe folder: %s\";", folder.c_str());
+  const std::string main_exe = env_.FindMainExecutable(folder, entry.display_name);
+  if (main_exe.empty()) {
+    LogInfo("operation : app_varnok; remarks : \"No second EXE next to Uninstall.exe. Registry "
+            "version already matched; using Uninstall.exe.\";");
+    return true;
+  }
+  const std::string file_version = env_.GetFileVersion(main_exe);
+  const std::string folder_version = ExtractVersionFromText(GetParentPath(main_exe));
+  const std::string name_version = ExtractVersionFromText(GetFileName(main_exe));
+  LogInfo("operation : app_varnok; remarks : \"Main EXE: %s; Main EXE version: %s;\";",
+          main_exe.c_str(), file_version.c_str());
+  if (!folder_version.empty()) {
+    LogInfo("operation : app_varnok; remarks : \"Version from folder name: %s;\";",
+            folder_version.c_str());
+  }
+  if (!name_version.empty()) {
+    LogInfo("operation : app_varnok; remarks : \"Version from file name: %s;\";",
+            name_version.c_str());
+  }
+  for (const std::string* candidate : {&file_version, &folder_version, &name_version}) {
+    std::string reason;
+    if (!candidate->empty() && EvaluateVersionRule(*candidate, options_, reason)) {
+      LogInfo("operation : app_varnok; remarks : \"Main EXE version matches the rule. Safe to use "
+              "uninstall.exe.\";");
+      return true;
+    }
+  }
+  LogInfo("operation : app_varnok; remarks : \"SKIP: ARP row matches the rule, but the product in "
+          "this folder is a DIFFERENT version (%s). Running uninstall.exe would remove the live "
+          "product. Not proceeding.\";",
+          file_version.c_str());
+  return false;
+}
+
+void Run::RunAndVerify(const UninstallEntry& entry, const UninstallCommand& command,
+                       const std::string& key, bool main_bundle) {
+  std::string remarks;
+  const int exit_code = env_.ExecuteUninstallCommand(entry, command, &remarks);
+  LogInfo("operation : app_varnok; exit_code : %d;", exit_code);
+  if (exit_code == 1605) {
+    LogInfo("operation : app_varnok; remarks : \"MSI 1605 = product not installed anymore. "
+            "Treating as SUCCESS.\";");
+  }
+  const bool process_ok = exit_code == 0 || exit_code == 1605 || exit_code == 3010;
+  if (!process_ok) {
+    LogError("operation : app_varnok; remarks : \"VERIFY: uninstall failed. exit_code : %d; "
+             "remarks : %s\";",
+             exit_code, remarks.c_str());
+    ++counters_.failed;
+    return;
+  }
+  if (!env_.IsUninstallEntryPresent(entry)) {
+    LogInfo("operation : app_varnok; remarks : \"VERIFY: registry key gone. SUCCESS.\";");
+    ++counters_.success;
+    if (main_bundle) handled_products_.insert(key);
+    return;
+  }
+  if (main_bundle) {
+    LogInfo("operation : app_varnok; remarks : \"VERIFY: bundle process ok but registry key still "
+            "present. Marking bundle success; nested MSI/EXE will be skipped.\";");
+    ++counters_.success;
+    handled_products_.insert(key);
+    return;
+  }
+  LogInfo("operation : app_varnok; remarks : \"VERIFY: process ok but registry key still present. "
+          "Check manually.\";");
+  if (WaitUntilGone(entry)) {
+    ++counters_.success;
+  } else {
+    ++counters_.failed;
+  }
+}
+
+// Many uninstallers return before their work is done (a copy of themselves finishes it): sleep
+// 30, 60 and 90 s, stopping as soon as the row has gone. True when it has gone.
+bool Run::WaitUntilGone(const UninstallEntry& entry) {
+  bool present = env_.IsUninstallEntryPresent(entry);
+  unsigned waited = 0;
+  while (present && waited < kVerifyLimitMs) {
+    waited += kVerifyStepMs;
+    env_.Sleep(waited);
+    present = env_.IsUninstallEntryPresent(entry);
+  }
+  // Log readers match this line as it has always been written.
+  LogInfo("operation : app_varnk; remarks : \"Registry after exponential backoff %s\"",
+          present ? "exists" : "does not exists");
+  return !present;
+}
+
+int Run::ChooseExitCode() {
+  if (counters_.failed > 0) {
+    LogError("operation : app_varnok; status : failure; return_value : %d;", kExitUninstallFailed);
+    return kExitUninstallFailed;
+  }
+  if (counters_.version_hits > 0 || options_.WhatIf) {
+    LogInfo("operation : app_varnok; status : success; return_value : %d;", kExitSuccess);
+    return kExitSuccess;
+  }
+  LogError("operation : app_varnok; status : failure; remarks : \"No entries matched the version "
+           "rule.\"; return_value : %d;",
+           kExitNoVersionMatched);
+  return kExitNoVersionMatched;
+}
+
+}  // namespace
+
+int RunUninstall(const RunOptions& options, RunEnvironment& environment, RunCounters* counters) {
+  Run run(options, environment);
+  const int exit_code = run.Execute();
+  if (counters) *counters = run.counters();
+  return exit_code;
+}
+
+}  // namespace varnok

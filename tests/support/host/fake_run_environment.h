@@ -1,0 +1,85 @@
+// A fake machine for the run: an inventory, uninstallers with scripted outcomes, rows that leave
+// the registry at a scripted time of a fake clock, and a record of what the run asked for.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "run/run_environment.h"
+
+namespace varnok::testing {
+
+class FakeRunEnvironment : public RunEnvironment {
+ public:
+  // What happens when a row's command runs: its exit code and remarks, and when its row leaves
+  // the registry (ms after the launch on the fake clock; -1: never; 0: at once).
+  struct Outcome {
+    int exit_code = 0;
+    std::string remarks;
+    long gone_after_ms = 0;
+  };
+
+  std::vector<UninstallEntry> inventory;
+  std::map<std::string, Outcome> outcomes;                 // by registry_path; default: 0, gone
+  std::map<std::string, std::string> main_executables;     // folder -> main executable
+  std::map<std::string, std::string> file_versions;        // path -> version
+
+  // Recorded.
+  struct Launch {
+    std::string registry_path;
+    UninstallCommand command;
+  };
+  std::vector<Launch> launches;
+  std::vector<unsigned> sleeps;
+  int shell_restores = 0;
+  long clock_ms = 0;
+
+  std::vector<UninstallEntry> GetUninstallEntries() override { return inventory; }
+
+  bool IsUninstallEntryPresent(const UninstallEntry& entry) override {
+    const auto launched = launched_at_.find(entry.registry_path);
+    if (launched == launched_at_.end()) return true;
+    const Outcome outcome = OutcomeOf(entry.registry_path);
+    if (outcome.gone_after_ms < 0) return true;
+    return clock_ms - launched->second < outcome.gone_after_ms;
+  }
+
+  std::string FindMainExecutable(const std::string& folder, const std::string&) override {
+    const auto it = main_executables.find(folder);
+    return it == main_executables.end() ? std::string() : it->second;
+  }
+  std::string GetFileVersion(const std::string& path) override {
+    const auto it = file_versions.find(path);
+    return it == file_versions.end() ? std::string() : it->second;
+  }
+  std::string GetMsiexecPath() override { return "C:\\Windows\\system32\\msiexec.exe"; }
+
+  int ExecuteUninstallCommand(const UninstallEntry& entry, const UninstallCommand& command,
+                              std::string* remarks) override {
+    launches.push_back({entry.registry_path, command});
+    const std::string& path = entry.registry_path;
+    const Outcome outcome = OutcomeOf(path);
+    if (outcome.exit_code == 0 || outcome.exit_code == 1605 || outcome.exit_code == 3010) {
+      launched_at_[path] = clock_ms;
+    }
+    *remarks = outcome.remarks;
+    return outcome.exit_code;
+  }
+
+  void RestoreDesktopShell() override { ++shell_restores; }
+  void Sleep(unsigned milliseconds) override {
+    sleeps.push_back(milliseconds);
+    clock_ms += milliseconds;
+  }
+
+ private:
+  Outcome OutcomeOf(const std::string& path) const {
+    const auto it = outcomes.find(path);
+    return it == outcomes.end() ? Outcome{} : it->second;
+  }
+
+  std::map<std::string, long> launched_at_;
+};
+
+}  // namespace varnok::testing
