@@ -2,16 +2,30 @@
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 __USE_MINGW_ANSI_STDIO=1)
 # Self-contained binaries (no libgcc/libstdc++/winpthread DLLs), ASLR and DEP on.
 set(WIN_LINK_FLAGS -static -static-libgcc -static-libstdc++ -Wl,--dynamicbase -Wl,--nxcompat)
+# Reproducible builds: one commit gives the same bytes in any folder, at any time. Archives carry
+# no dates or owners, and no source path reaches an object.
+add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>)
+foreach(lang C CXX)
+  set(CMAKE_${lang}_ARCHIVE_CREATE "<CMAKE_AR> qcD <TARGET> <LINK_FLAGS> <OBJECTS>")
+  set(CMAKE_${lang}_ARCHIVE_APPEND "<CMAKE_AR> qD <TARGET> <LINK_FLAGS> <OBJECTS>")
+  set(CMAKE_${lang}_ARCHIVE_FINISH "<CMAKE_RANLIB> -D <TARGET>")
+endforeach()
 
 add_library(varnok_core STATIC ${PORTABLE_SOURCES} ${WIN_SOURCES} ${SEAM_SOURCES})
 target_include_directories(varnok_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_compile_options(varnok_core PRIVATE ${WARNINGS})
 target_link_libraries(varnok_core PUBLIC advapi32)
 
-add_executable(app_varnok ${CMAKE_SOURCE_DIR}/src/run/main_win.cpp)
-target_compile_options(app_varnok PRIVATE ${WARNINGS})
+enable_language(RC)
+add_executable(app_varnok ${CMAKE_SOURCE_DIR}/src/run/main_win.cpp
+                          ${CMAKE_SOURCE_DIR}/src/run/app_varnok.rc)
+# The dependency scan follows the resource file's #include lines, not the manifest it embeds.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/src/run/app_varnok.rc PROPERTIES
+  OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/src/run/app_varnok.manifest)
+target_compile_options(app_varnok PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${WARNINGS}>")
 target_link_libraries(app_varnok PRIVATE varnok_core)
-target_link_options(app_varnok PRIVATE ${WIN_LINK_FLAGS})
+# The linker would otherwise stamp the build time into the PE header (and so the checksum).
+target_link_options(app_varnok PRIVATE ${WIN_LINK_FLAGS} -Wl,--no-insert-timestamp)
 set_target_properties(app_varnok PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 # Test tools: the exit-code runner and the programs that the Wine tests start.
@@ -66,6 +80,21 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/tools/demoapp-setup.exe
 add_custom_target(fixture_nsis DEPENDS ${CMAKE_BINARY_DIR}/tools/demoapp-setup.exe)
 list(APPEND TOOL_TARGETS fixture_nsis)
 
+# DLL planting: copies of a marker DLL under the names of the DLLs that the program loads at run
+# time, and a program that imports version.dll the unsafe way, as the test's control.
+foreach(planted version wtsapi32 userenv)
+  add_library(planted_${planted} SHARED ${CMAKE_SOURCE_DIR}/tests/fixtures/planted.cpp)
+  set_target_properties(planted_${planted} PROPERTIES OUTPUT_NAME ${planted} PREFIX ""
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools/planted)
+  target_link_options(planted_${planted} PRIVATE -static)
+  list(APPEND TOOL_TARGETS planted_${planted})
+endforeach()
+add_executable(naive_import ${CMAKE_SOURCE_DIR}/tests/fixtures/naive_import.cpp)
+target_link_libraries(naive_import PRIVATE version)
+target_link_options(naive_import PRIVATE ${WIN_LINK_FLAGS})
+set_target_properties(naive_import PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
+list(APPEND TOOL_TARGETS naive_import)
+
 file(GLOB_RECURSE WINE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_wintest.cpp)
 file(GLOB WINE_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/win/*.cpp)
 add_executable(wine_tests ${WINE_TESTS} ${WINE_TEST_SUPPORT})
@@ -79,6 +108,15 @@ set_target_properties(wine_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BIN
 
 add_test(NAME binary_hardening COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-binary $<TARGET_FILE:app_varnok>)
 set_tests_properties(binary_hardening PROPERTIES LABELS binary)
+add_test(NAME binary_resources COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-resources $<TARGET_FILE:app_varnok>)
+set_tests_properties(binary_resources PROPERTIES LABELS binary)
+# Only where the shipped i686 executable is built, which is what it rebuilds. It checks the working
+# tree rather than HEAD, so that the change under test is the one checked; its two clean builds of
+# app_varnok take about a minute on two cores.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  add_test(NAME binary_reproducible COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-reproducible ${CMAKE_SOURCE_DIR})
+  set_tests_properties(binary_reproducible PROPERTIES LABELS binary TIMEOUT 600)
+endif()
 
 # Off where this build's executables cannot run under the machine's Wine (see scripts/wine-env.sh).
 option(VARNOK_WINE_TESTS "Register the tests that run under Wine" ON)

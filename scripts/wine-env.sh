@@ -2,7 +2,10 @@
 # Every Wine process here runs in a disposable prefix that a script created, never in ~/.wine.
 
 export WINEDEBUG=-all                       # no fixme/err noise on stderr
-export WINEDLLOVERRIDES="mscoree,mshtml="   # never offer to install Mono or Gecko
+# Never offer to install Mono or Gecko. Take version.dll, wtsapi32.dll and userenv.dll from the
+# program's own folder first when a copy is there, as Windows does for DLLs that are not
+# KnownDLLs: Wine would otherwise always use its built-in ones and hide a planted DLL.
+export WINEDLLOVERRIDES="mscoree,mshtml=;version,wtsapi32,userenv=n,b"
 export WINEARCH=win64
 unset DISPLAY                               # headless: Wine's null display driver
 
@@ -35,6 +38,11 @@ varnok_prefix_create() {
   WINEPREFIX=$prefix wineserver -w
   WINEPREFIX=$prefix wineserver -p </dev/null >/dev/null 2>&1
   WINEPREFIX=$prefix "$loader" cmd /c exit </dev/null >/dev/null 2>&1
+  # A desktop shell runs, as on a real machine. Under Wine a shell that the program has to start
+  # itself inherits the program's standard handles, and one holding a captured pipe would make
+  # the reader (ctest) wait for as long as the shell runs.
+  WINEPREFIX=$prefix "$loader" explorer.exe /desktop </dev/null >/dev/null 2>&1 &
+  sleep 1
 }
 
 varnok_prefix_stop() {

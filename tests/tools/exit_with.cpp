@@ -4,7 +4,10 @@
 //   --sleep <ms>    first sleeps (use a huge value for a program that never ends)
 //   --env <name> <file>  first writes the variable's value (or "<unset>") into <file>
 //   --delete-row <HKLM64|HKLM32|HKCU> <key>  first deletes that Uninstall row, as an uninstaller does
+//   --delete-file <path>  first tries to delete a file
+//   --kill-explorer       first ends every explorer.exe, as some uninstallers do
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +20,22 @@ void WriteText(const char* path, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
   }
+}
+
+void KillExplorer() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (_stricmp(entry.szExeFile, "explorer.exe") != 0) continue;
+    if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID)) {
+      TerminateProcess(process, 1);
+      WaitForSingleObject(process, 5000);
+      CloseHandle(process);
+    }
+  }
+  CloseHandle(snapshot);
 }
 
 }  // namespace
@@ -42,6 +61,10 @@ int main(int argc, char** argv) {
         RegCloseKey(uninstall);
       }
       i += 2;
+    } else if (option == "--delete-file" && i + 1 < argc) {
+      DeleteFileA(argv[++i]);
+    } else if (option == "--kill-explorer") {
+      KillExplorer();
     } else if (option == "--env" && i + 2 < argc) {
       const char* value = std::getenv(argv[i + 1]);
       WriteText(argv[i + 2], value ? value : "<unset>");

@@ -5,6 +5,8 @@
 //   hold-forever           holds the log mutex until killed (the mutex is then abandoned)
 //   inventory              reads the Uninstall rows like the program and prints their count
 //   file-version <path>    reads a file's version like the program
+//   lock-file <path>       opens the file without any sharing and keeps it open until killed
+//   sessions <exe>         lists sessions and starts <exe> in session 1 like the program would
 // The hold modes signal the named event "varnok_probe_ready" once they own the mutex.
 #include <windows.h>
 
@@ -15,6 +17,7 @@
 #include "inventory/inventory.h"
 #include "inventory/system_registry.h"
 #include "log/log.h"
+#include "process/user_session.h"
 #include "uninstall/shared_uninstaller.h"
 #include "win32/unique_handle.h"
 
@@ -52,8 +55,21 @@ int main(int argc, char** argv) {
     std::printf("%s\n", varnok::GetFileVersion(argv[2]).c_str());
     return 0;
   }
+  if (mode == "sessions" && argc > 2) {
+    varnok::GetActiveUserSessions();
+    return varnok::CreateProcessInUserSession("", 1, 1, argv[2], false);
+  }
+  if (mode == "lock-file" && argc > 2) {
+    varnok::win32::UniqueFileHandle file(CreateFileA(argv[2], GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    varnok::win32::UniqueHandle ready(CreateEventA(nullptr, TRUE, FALSE, "varnok_probe_ready"));
+    if (!file || !ready) return 3;
+    SetEvent(ready.get());
+    Sleep(INFINITE);
+    return 0;
+  }
   if (mode == "hold" && argc > 2) return HoldMutex(static_cast<DWORD>(std::atol(argv[2])));
   if (mode == "hold-forever") return HoldMutex(INFINITE);
-  std::fprintf(stderr, "usage: log_probe append <count> <tag> | hold <ms> | hold-forever | inventory | file-version <path>\n");
+  std::fprintf(stderr, "usage: log_probe append <count> <tag> | hold <ms> | hold-forever | inventory | file-version <path> | lock-file <path> | sessions <exe>\n");
   return 2;
 }

@@ -76,9 +76,17 @@ AgentInstallDir::~AgentInstallDir() {
 Child::Child(const std::string& command_line) {
   std::vector<char> writable(command_line.begin(), command_line.end());
   writable.push_back('\0');
+  // Standard handles on NUL: under Wine a child (and a shell it restarts) would otherwise hold
+  // the test's own output pipe, which ctest reads to its end.
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  win32::UniqueFileHandle nul(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                          OPEN_EXISTING, 0, nullptr));
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
-  started_ = CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.get();
+  started_ = CreateProcessA(nullptr, writable.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
                             nullptr, nullptr, &startup, info_.put()) != FALSE;
 }
 
