@@ -1,16 +1,15 @@
 // The real program, started as a process in the prefix, against real installers and rows.
 #include <gtest/gtest.h>
 
-#include "support/win/wine_support.h"
+#include "support/win/program_test.h"
 
 namespace varnok {
 namespace {
 
+using testing::Quote;
 using testing::RunCommand;
 using testing::ScratchRows;
 using testing::ToolPath;
-
-std::string Quote(const std::string& text) { return "\"" + text + "\""; }
 
 bool RowExists(HKEY root, REGSAM view, const std::string& key) {
   win32::UniqueRegKey opened;
@@ -26,21 +25,7 @@ std::string ProgramFiles() {
   return dir;
 }
 
-class EndToEnd : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(CreateDirectoryA((install_ / "logs").c_str(), nullptr)); }
-
-  testing::RunResult Varnok(const std::string& arguments) {
-    const testing::RunResult result = RunCommand(Quote(testing::ProgramPath()) + " " + arguments, 300000);
-    log_ = testing::ReadFileBytes(install_ / "logs\\fmprereqhandler.log");
-    return result;
-  }
-  bool Logged(const std::string& text) const { return log_.find(text) != std::string::npos; }
-
-  testing::TempDir install_;
-  testing::AgentInstallDir agent_{install_.path()};
-  std::string log_;
-};
+using EndToEnd = testing::ProgramTest;
 
 const REGSAM kDemoView = sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 
@@ -51,7 +36,7 @@ TEST_F(EndToEnd, NsisProductRemovedByRangeRuleAfterTheVerificationWait) {
   ASSERT_TRUE(testing::FileExists(folder + "\\DemoApp.exe"));
 
   const testing::RunResult run =
-      Varnok("-displayName \"Varnok Demo App\" -matchType Range -minVersion 1.0 -maxVersion 2.0");
+      RunProgram("-displayName \"Varnok Demo App\" -matchType Range -minVersion 1.0 -maxVersion 2.0");
   EXPECT_EQ(run.exit_code, 0u) << log_;
   EXPECT_TRUE(Logged("remarks : \"Shared uninstall.exe folder: " + folder + "\";")) << log_;
   EXPECT_TRUE(Logged("remarks : \"Main EXE: " + folder + "\\DemoApp.exe; Main EXE version: 1.5.0.0;\";"));
@@ -68,7 +53,7 @@ TEST_F(EndToEnd, NsisProductRemovedByRangeRuleAfterTheVerificationWait) {
 
 TEST_F(EndToEnd, NsisProductUnderWhatIfStaysInstalled) {
   ASSERT_EQ(RunCommand(Quote(ToolPath("demoapp-setup.exe")) + " /S").exit_code, 0u);
-  const testing::RunResult run = Varnok(
+  const testing::RunResult run = RunProgram(
       "-displayName \"Varnok Demo App\" -matchType Range -minVersion 1.0 -maxVersion 2.0 -whatIf");
   EXPECT_EQ(run.exit_code, 0u);
   EXPECT_TRUE(Logged("remarks : \"WHATIF: would uninstall Varnok Demo App.\";"));
@@ -87,7 +72,7 @@ TEST_F(EndToEnd, MsiRemovedThroughMsiexecBySeriesRule) {
   const char kCode[] = "{5A1E0C2B-7D3F-4E8A-9B61-3C2D4F5E6A71}";
   ASSERT_TRUE(RowExists(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kCode));
 
-  const testing::RunResult run = Varnok("-displayName \"Varnok Tiny Msi\" -matchType Series -seriesPrefix 2.3");
+  const testing::RunResult run = RunProgram("-displayName \"Varnok Tiny Msi\" -matchType Series -seriesPrefix 2.3");
   EXPECT_EQ(run.exit_code, 0u) << log_;
   EXPECT_TRUE(Logged(std::string("installer_type : \"MSI\"; command : \"msiexec.exe /X ") + kCode + " /qn /norestart\";"));
   EXPECT_TRUE(Logged("remarks : \"VERIFY: registry key gone. SUCCESS.\";"));
@@ -104,7 +89,7 @@ TEST_F(EndToEnd, NoNameMatchListsNearMisses) {
     ScratchRows::SetText(key.get(), "DisplayName", "Varnok Nearby " + std::to_string(i));
     ScratchRows::SetText(key.get(), "DisplayVersion", "4." + std::to_string(i));
   }
-  const testing::RunResult run = Varnok("-displayName \"Varnok Nearby\" -matchType Exact -exactVersion 4.0");
+  const testing::RunResult run = RunProgram("-displayName \"Varnok Nearby\" -matchType Exact -exactVersion 4.0");
   EXPECT_EQ(run.exit_code, 51001u);
   EXPECT_TRUE(Logged("status : failure; remarks : \"Application not found (NameMatch=Exact, pattern=[Varnok Nearby]).\"; return_value : 51001;"));
   EXPECT_TRUE(Logged("remarks : \"similar (not used): Varnok Nearby 2; version=4.2;\";"));
@@ -130,7 +115,7 @@ TEST_F(EndToEnd, FailuresAndSuccessesInOneRun) {
   add(HKEY_CURRENT_USER, 0, "user", "1.0", Quote(exe) + " 0 --delete-row HKCU " + rows.Name("user"));
   add(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, "old", "0.9", Quote(exe) + " 0");
 
-  const testing::RunResult run = Varnok("-displayName \"Varnok Mixed\" -matchType Exact -exactVersion 1.0");
+  const testing::RunResult run = RunProgram("-displayName \"Varnok Mixed\" -matchType Exact -exactVersion 1.0");
   EXPECT_EQ(run.exit_code, 51006u) << log_;
   EXPECT_TRUE(Logged("remarks : \"VERIFY: uninstall failed. exit_code : 1603; remarks : \";"));
   EXPECT_TRUE(Logged("remarks : \"VERIFY: uninstall failed. exit_code : 51005; remarks : Uninstall executable not found on disk: " +
@@ -148,7 +133,7 @@ TEST_F(EndToEnd, VersionMissEndsWith51002) {
   auto key = rows.Create(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, "v");
   ScratchRows::SetText(key.get(), "DisplayName", "Varnok Versioned");
   ScratchRows::SetText(key.get(), "DisplayVersion", "3.1");
-  const testing::RunResult run = Varnok("-displayName \"Varnok Versioned\" -matchType Series -seriesPrefix 2");
+  const testing::RunResult run = RunProgram("-displayName \"Varnok Versioned\" -matchType Series -seriesPrefix 2");
   EXPECT_EQ(run.exit_code, 51002u);
   EXPECT_TRUE(Logged("Version candidate [3.1]: Series miss: installed=3.1 prefix=2"));
 }
@@ -170,7 +155,7 @@ TEST_F(EndToEnd, PythonBundleComesBeforeItsComponentsUnderWhatIf) {
   add("c-bundle", "Python 3.12.1 (64-bit)",
       "\"C:\\ProgramData\\Package Cache\\{C1}\\python-3.12.1-amd64.exe\" /uninstall", false);
   add("d-pip", "Python 3.12.1 pip Bootstrap (64-bit)", "MsiExec.exe /I{D1111111-2222-3333-4444-555555555555}", true);
-  const testing::RunResult run = Varnok("-displayName \"Python 3.12.1\" -nameMatch Prefix -matchType Series -seriesPrefix 3.12 -whatIf");
+  const testing::RunResult run = RunProgram("-displayName \"Python 3.12.1\" -nameMatch Prefix -matchType Series -seriesPrefix 3.12 -whatIf");
   EXPECT_EQ(run.exit_code, 0u) << log_;
   const size_t bundle = log_.find("display_name : \"Python 3.12.1 (64-bit)\"");
   const size_t pip = log_.find("display_name : \"Python 3.12.1 pip Bootstrap (64-bit)\"");

@@ -4,27 +4,21 @@
 #include <gtest/gtest.h>
 
 #include "process/shell_restore.h"
-#include "support/win/wine_support.h"
+#include "support/win/program_test.h"
 
 namespace varnok {
 namespace {
 
+using testing::Quote;
 using testing::RunCommand;
 using testing::ScratchRows;
 using testing::ToolPath;
 
-std::string Quote(const std::string& text) { return "\"" + text + "\""; }
-
-class FaultInjection : public ::testing::Test {
+class FaultInjection : public testing::ProgramTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(CreateDirectoryA((install_ / "logs").c_str(), nullptr));
+    ProgramTest::SetUp();
     ASSERT_TRUE(CopyFileA(ToolPath("exit_with.exe").c_str(), exe_.c_str(), FALSE));
-  }
-  testing::RunResult Varnok(const std::string& arguments) {
-    const auto result = RunCommand(Quote(testing::ProgramPath()) + " " + arguments, 300000);
-    log_ = testing::ReadFileBytes(log_path_);
-    return result;
   }
   void AddRow(ScratchRows& rows, const std::string& suffix, const std::string& name,
               const std::string& uninstall) {
@@ -33,20 +27,14 @@ class FaultInjection : public ::testing::Test {
     ScratchRows::SetText(key.get(), "DisplayVersion", "1.0");
     ScratchRows::SetText(key.get(), "UninstallString", uninstall);
   }
-  bool Logged(const std::string& text) const { return log_.find(text) != std::string::npos; }
-
-  testing::TempDir install_;
-  testing::AgentInstallDir agent_{install_.path()};
-  std::string log_path_ = install_ / "logs\\fmprereqhandler.log";
   testing::TempDir apps_;
   std::string exe_ = apps_ / "exit_with.exe";
-  std::string log_;
 };
 
 TEST_F(FaultInjection, LogHeldOpenWithoutSharingLosesLinesButNotTheExitCode) {
   testing::Child locker(Quote(ToolPath("log_probe.exe")) + " lock-file " + Quote(log_path_));
   ASSERT_TRUE(testing::WaitForNamedEvent("varnok_probe_ready", 10000));
-  const testing::RunResult run = Varnok("-displayName Nothing -matchType Exact -exactVersion 1");
+  const testing::RunResult run = RunProgram("-displayName Nothing -matchType Exact -exactVersion 1");
   locker.Kill(0);
   EXPECT_EQ(run.exit_code, 51001u);
   EXPECT_LT(run.elapsed_ms, 10000u);
@@ -57,7 +45,7 @@ TEST_F(FaultInjection, UninstallerThatDeletesTheLogDoesNotStopTheRun) {
   ScratchRows rows;
   AddRow(rows, "dellog", "Varnok Log Deleter",
          Quote(exe_) + " 0 --delete-file " + Quote(log_path_) + " --delete-row HKLM64 " + rows.Name("dellog"));
-  const testing::RunResult run = Varnok("-displayName \"Varnok Log Deleter\" -matchType Exact -exactVersion 1.0");
+  const testing::RunResult run = RunProgram("-displayName \"Varnok Log Deleter\" -matchType Exact -exactVersion 1.0");
   EXPECT_EQ(run.exit_code, 0u);
   // The open log cannot be deleted (it is shared for reading and writing only); the run's closing
   // lines are still there.
@@ -68,7 +56,7 @@ TEST_F(FaultInjection, ShellEndedByAnUninstallerRunsAgainAfterTheRun) {
   ScratchRows rows;
   AddRow(rows, "shell", "Varnok Shell Killer",
          Quote(exe_) + " 0 --kill-explorer --delete-row HKLM64 " + rows.Name("shell"));
-  const testing::RunResult run = Varnok("-displayName \"Varnok Shell Killer\" -matchType Exact -exactVersion 1.0");
+  const testing::RunResult run = RunProgram("-displayName \"Varnok Shell Killer\" -matchType Exact -exactVersion 1.0");
   EXPECT_EQ(run.exit_code, 0u);
   EXPECT_TRUE(Logged("operation : RestoreDesktopShell; remarks : \"explorer.exe is not running. Starting it.\";"));
   EXPECT_TRUE(IsProcessRunning("explorer.exe"));
@@ -77,7 +65,7 @@ TEST_F(FaultInjection, ShellEndedByAnUninstallerRunsAgainAfterTheRun) {
 TEST_F(FaultInjection, CrashingUninstallerIsAFailedRow) {
   ScratchRows rows;
   AddRow(rows, "crash", "Varnok Crasher", Quote(exe_) + " crash");
-  const testing::RunResult run = Varnok("-displayName \"Varnok Crasher\" -matchType Exact -exactVersion 1.0");
+  const testing::RunResult run = RunProgram("-displayName \"Varnok Crasher\" -matchType Exact -exactVersion 1.0");
   EXPECT_EQ(run.exit_code, 51006u);
   EXPECT_TRUE(Logged("VERIFY: uninstall failed. exit_code : -1073741819;"));
 }
@@ -88,7 +76,7 @@ TEST_F(FaultInjection, RowDeletedBeforeItsTurnStillEndsCleanly) {
   AddRow(rows, "a-first", "Varnok Pair",
          Quote(exe_) + " 0 --delete-row HKLM64 " + rows.Name("a-first") + " --delete-row HKLM64 " + rows.Name("b-second"));
   AddRow(rows, "b-second", "Varnok Pair", Quote(apps_ / "second\\uninst.exe"));
-  const testing::RunResult run = Varnok("-displayName \"Varnok Pair\" -matchType Exact -exactVersion 1.0");
+  const testing::RunResult run = RunProgram("-displayName \"Varnok Pair\" -matchType Exact -exactVersion 1.0");
   // The second row's uninstaller is gone with its row: 51005 for that row.
   EXPECT_EQ(run.exit_code, 51006u);
   EXPECT_TRUE(Logged("exit_code : 51005;"));
@@ -103,7 +91,7 @@ TEST_F(FaultInjection, TenThousandRowsAreReadWithinBounds) {
     ScratchRows::SetText(key.get(), "DisplayVersion", "1.0." + std::to_string(i));
     ScratchRows::SetText(key.get(), "UninstallString", Quote("C:\\Program Files\\Bulk\\" + std::to_string(i) + "\\u.exe") + " /x");
   }
-  const testing::RunResult run = Varnok("-displayName \"Bulk Row 4242\" -matchType Exact -exactVersion 1.0.4242 -whatIf");
+  const testing::RunResult run = RunProgram("-displayName \"Bulk Row 4242\" -matchType Exact -exactVersion 1.0.4242 -whatIf");
   EXPECT_EQ(run.exit_code, 0u);
   EXPECT_TRUE(Logged("remarks : \"WHATIF: would uninstall Bulk Row 4242.\";"));
   const size_t at = log_.find("entry_count : ");

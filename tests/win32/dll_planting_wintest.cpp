@@ -3,14 +3,14 @@
 // as Windows does for a DLL that is no KnownDLL (see scripts/wine-env.sh).
 #include <gtest/gtest.h>
 
-#include "support/win/wine_support.h"
+#include "support/win/program_test.h"
 
 namespace varnok {
 namespace {
 
 using testing::ToolPath;
 
-std::string Quote(const std::string& text) { return "\"" + text + "\""; }
+using testing::Quote;
 
 class DllPlanting : public ::testing::Test {
  protected:

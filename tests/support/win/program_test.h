@@ -1,0 +1,32 @@
+// A test that runs the real app_varnok.exe with the agent's log directory in a fresh folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/win/wine_support.h"
+
+namespace varnok::testing {
+
+inline std::string Quote(const std::string& text) { return "\"" + text + "\""; }
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(CreateDirectoryA((install_ / "logs").c_str(), nullptr)); }
+
+  // Runs the program with `arguments` and keeps the log it wrote.
+  RunResult RunProgram(const std::string& arguments) {
+    const RunResult result = RunCommand(Quote(ProgramPath()) + " " + arguments, 300000);
+    log_ = ReadFileBytes(log_path_);
+    return result;
+  }
+  bool Logged(const std::string& text) const { return log_.find(text) != std::string::npos; }
+
+  TempDir install_;
+  AgentInstallDir agent_{install_.path()};
+  std::string log_path_ = install_ / "logs\\fmprereqhandler.log";
+  std::string log_;
+};
+
+}  // namespace varnok::testing
