@@ -8,6 +8,9 @@
 
 #include "process/process_launch.h"
 #include "process/shell_restore.h"
+#include "process/system_launch_platform.h"
+#include "process/uninstall_execution.h"
+#include "process/user_session.h"
 #include "support/win/wine_support.h"
 
 namespace varnok {
@@ -118,6 +121,42 @@ TEST(DesktopShell, OwnProcessDoesNotCount) {
   ASSERT_TRUE(other.started());
   EXPECT_TRUE(IsProcessRunning("Exit_With.EXE"));
   other.Kill(0);
+}
+
+}  // namespace
+}  // namespace varnok
+
+namespace varnok {
+namespace {
+
+TEST_F(ExecuteFileTest, UserSessionLaunchUsesTheUsersOwnEnvironment) {
+  // Wine hands out a token of the current user for any session, so the launch can be shown here.
+  SetEnvironmentVariableA("VARNOK_PARENT_ONLY", "leaked");
+  const std::string env_file = dir_ / "env.txt";
+  const int result = CreateProcessInUserSession(" 3010 --env VARNOK_PARENT_ONLY \"" + env_file + "\"", 1,
+                                                1, exe_, false);
+  SetEnvironmentVariableA("VARNOK_PARENT_ONLY", nullptr);
+  EXPECT_EQ(result, 3010);
+  EXPECT_EQ(testing::ReadFileBytes(env_file), "<unset>");  // built from the user's profile
+}
+
+TEST_F(ExecuteFileTest, MovedUninstallerIsFoundInItsSearchFolder) {
+  const std::string moved = dir_ / "Moved";
+  ASSERT_TRUE(CreateDirectoryA(moved.c_str(), nullptr));
+  ASSERT_TRUE(MoveFileA(exe_.c_str(), (moved + "\\EXIT_WITH.EXE").c_str()));
+  UninstallCommand command;
+  command.executable = exe_;  // no longer there
+  command.arguments = "1641 --cwd \"" + (dir_ / "cwd.txt") + "\"";
+  command.command_line = "\"" + exe_ + "\" " + command.arguments;
+  command.search_folders = {"", moved};
+  std::string remarks;
+  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), command, "", &remarks), 1641);
+  EXPECT_EQ(testing::ReadFileBytes(dir_ / "cwd.txt"), moved);
+  EXPECT_EQ(remarks, "");
+
+  command.search_folders = {dir_ / "Nowhere"};
+  ASSERT_TRUE(DeleteFileA((moved + "\\EXIT_WITH.EXE").c_str()));
+  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), command, "", &remarks), 51005);
 }
 
 }  // namespace
