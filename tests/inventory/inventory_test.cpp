@@ -209,6 +209,22 @@ TEST(GetUninstallEntries, WindowsInstallerFlagMustBeTheDword1) {
   TakeLogLines();
 }
 
+TEST(GetUninstallEntries, LongestKeyNamesFitTheNameBuffer) {
+  FakeRegistry reg;
+  const std::string longest(255, 'k');  // the registry's limit for a key name
+  AddRow(reg, kHklm, k64, "", longest, "Long Key");
+  AddRow(reg, kHklm, k64, "", std::string(260, 'x'), "Too Long");  // cannot exist; must not crash
+  TakeLogLines();
+  const auto entries = GetUninstallEntries(reg, false);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].key_name, longest);
+  EXPECT_EQ(entries[0].registry_path, kU + "\\" + longest);
+  const auto lines = TakeLogLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0].message, "operation : GetUninstallEntries; arch : \"x64/native\"; remarks : "
+                              "\"Skipping subkey at index 1.\"; error_code : 234;");
+}
+
 TEST(GetUninstallEntries, OneKeyReachedThroughBothViewsIsListedTwice) {
   FakeRegistry reg;  // as on 32-bit Windows, where the view flags reach the same key
   AddRow(reg, kHklm, k64, "", "Same", "Same Product");

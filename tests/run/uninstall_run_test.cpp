@@ -270,6 +270,27 @@ TEST(UninstallRun, VerificationWaitsThirtySixtyNinetySeconds) {
   }
 }
 
+TEST(UninstallRun, LeftoverRowAfter1605CostsTheWholeWaitAndFails) {
+  FakeRunEnvironment env;
+  env.inventory = {MsiRow("{11111111-2222-3333-4444-555555555555}", "Foo", "1.0")};
+  env.outcomes[kU + "{11111111-2222-3333-4444-555555555555}"] = {1605, "", -1};
+  const Result r = RunWith(Options("Foo", "Exact", "1.0"), env);
+  EXPECT_TRUE(Has(r, "INFO operation : app_varnok; remarks : \"MSI 1605 = product not installed anymore. Treating as SUCCESS.\";"));
+  EXPECT_EQ(env.sleeps, (std::vector<unsigned>{30000, 60000, 90000}));
+  EXPECT_TRUE(Has(r, "INFO operation : app_varnk; remarks : \"Registry after exponential backoff exists\""));
+  EXPECT_EQ(r.exit_code, 51006);
+}
+
+TEST(UninstallRun, UninstallerKilledAtTheTimeoutIsAFailure) {
+  FakeRunEnvironment env;
+  env.inventory = {Row("A", "Foo", "1.0", "\"C:\\a.exe\"")};
+  env.outcomes[kU + "A"] = {258, "", 0};
+  const Result r = RunWith(Options("Foo", "Exact", "1.0"), env);
+  EXPECT_TRUE(Has(r, "ERROR operation : app_varnok; remarks : \"VERIFY: uninstall failed. exit_code : 258; remarks : \";"));
+  EXPECT_TRUE(env.sleeps.empty());
+  EXPECT_EQ(r.exit_code, 51006);
+}
+
 TEST(UninstallRun, MainBundleHandlesItsNestedRows) {
   const std::string cache = "\"C:\\ProgramData\\Package Cache\\{B}\\python-3.12.1-amd64.exe\" /uninstall";
   auto bundle = [&](const std::string& key) { return Row(key, "Python 3.12.1 (64-bit)", "3.12.1150.0", cache); };
