@@ -126,8 +126,11 @@ unsigned long ReadRegistryString(RegistryKey& key, const std::string& value_name
   // The final byte is taken for the terminator whether or not it is one. An embedded NUL ends
   // the text as well: the C APIs that later see the text would stop there, and the program must
   // log and act on the same text.
-  const size_t size = data.empty() ? 0 : data.size() - 1;
-  text->assign(data.data(), data.empty() ? 0 : strnlen(data.data(), size));
+  if (data.empty()) {
+    text->clear();
+    return kErrorSuccess;
+  }
+  text->assign(data.data(), strnlen(data.data(), data.size() - 1));
   return kErrorSuccess;
 }
 
@@ -140,7 +143,7 @@ unsigned long ReadWindowsInstallerFlag(RegistryKey& key, unsigned long* number) 
   if (data.size() > 4) return kErrorMoreData;
   if (type != kRegDword) return kErrorInvalidDatatype;
   unsigned char bytes[4] = {0, 0, 0, 0};
-  std::memcpy(bytes, data.data(), data.size());
+  if (!data.empty()) std::memcpy(bytes, data.data(), data.size());  // a 0-byte DWORD reads as 0
   *number = static_cast<unsigned long>(bytes[0]) | (static_cast<unsigned long>(bytes[1]) << 8) |
             (static_cast<unsigned long>(bytes[2]) << 16) |
             (static_cast<unsigned long>(bytes[3]) << 24);

@@ -196,6 +196,7 @@ TEST(GetUninstallEntries, WindowsInstallerFlagMustBeTheDword1) {
       {"text 1", kRegSz, std::string("1\0", 2), false},
       {"qword 1", 11, std::string("\x01\0\0\0\0\0\0\0", 8), false},
       {"short dword", kRegDword, std::string("\x01", 1), true},
+      {"empty dword", kRegDword, "", false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
