@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the seed inputs of fuzz/corpus/<target>/.
+"""Writes the seed inputs of fuzz/corpus/<target>/ and the kept fault inputs of
+fuzz/crashes/<target>/.
 
 The targets read their input with FuzzedDataProvider: texts from the start (each ended by a
 backslash and one more byte; a backslash inside a text is doubled) and choice numbers from the
@@ -12,7 +13,7 @@ order in which a target reads its input:
 
 import pathlib
 
-ROOT = pathlib.Path(__file__).resolve().parent / "corpus"
+FUZZ = pathlib.Path(__file__).resolve().parent
 
 GUID = "{1B2C3D4E-5F60-4172-8394-A5B6C7D8E9F0}"
 BUNDLE_GUID = "{0D5B7A1C-0C83-4C2E-9F1B-0A7B3D0E1E11}"
@@ -51,8 +52,8 @@ def encode(texts, choices):
     return head + bytes(reversed(read))
 
 
-def write(target, name, data):
-    folder = ROOT / target
+def write(target, name, data, kind="corpus"):
+    folder = FUZZ / kind / target
     folder.mkdir(parents=True, exist_ok=True)
     (folder / name).write_bytes(data)
 
@@ -270,6 +271,15 @@ def driver_seeds():
         exe_args=0))
 
 
+def crash_inputs():
+    # A REG_DWORD WindowsInstaller value of zero bytes (type pick 6, data mode 2) once made
+    # ReadWindowsInstallerFlag pass a null pointer to memcpy.
+    choices = u8(0) + inventory_location(True, [inventory_row(0, [(0, 0, 0), (6, 6, 2)])])
+    choices += inventory_location(False, []) + inventory_location(False, []) + u8(0)
+    write("inventory_fuzzer", "empty_windowsinstaller_dword", encode(["Contoso Tool"], choices),
+          kind="crashes")
+
+
 if __name__ == "__main__":
     command_seeds()
     version_seeds()
@@ -277,3 +287,4 @@ if __name__ == "__main__":
     log_seeds()
     inventory_seeds()
     driver_seeds()
+    crash_inputs()
