@@ -1,5 +1,7 @@
 #include "support/win/wine_support.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -47,12 +49,15 @@ TempDir::TempDir() {
   char base[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, base);
   static unsigned counter = 0;
-  for (;;) {
-    path_ = std::string(base) + "varnok-" + std::to_string(GetCurrentProcessId()) + "-" +
-            std::to_string(++counter);
-    path_ = Trim(path_);
-    if (CreateDirectoryA(path_.c_str(), nullptr)) break;
+  // Names left by an earlier process with the same id are skipped; any other failure is final.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    path_ = Trim(std::string(base) + "varnok-" + std::to_string(GetCurrentProcessId()) + "-" +
+                 std::to_string(++counter));
+    if (CreateDirectoryA(path_.c_str(), nullptr)) return;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
+  std::fprintf(stderr, "TempDir: cannot create %s (error %lu)\n", path_.c_str(), GetLastError());
+  std::abort();
 }
 
 TempDir::~TempDir() { RemoveTree(path_); }
