@@ -28,12 +28,10 @@ std::vector<UninstallView> BuildLocations(RegistrySource& registry, bool running
 
 // Reads one row; false when it has no usable DisplayName and is dropped. The row's key is opened
 // once for all of its values.
-bool ReadRow(RegistrySource& registry, const UninstallView& view, const std::string& row_path,
+bool ReadRow(RegistryKey& uninstall, const UninstallView& view, const std::string& row_path,
              const std::string& key_name, UninstallEntry* entry) {
   std::unique_ptr<RegistryKey> key;
-  if (registry.OpenKey(view.root, ViewOf(view.view_64bit), row_path, &key) != kErrorSuccess) {
-    return false;
-  }
+  if (uninstall.OpenSubkey(key_name, &key) != kErrorSuccess) return false;
   std::string display_name;
   if (ReadRegistryString(*key, "DisplayName", &display_name) != kErrorSuccess ||
       display_name.empty()) {
@@ -79,7 +77,7 @@ void ReadLocation(RegistrySource& registry, const UninstallView& view,
       continue;
     }
     UninstallEntry entry;
-    if (ReadRow(registry, view, path + "\\" + name, name, &entry)) {
+    if (ReadRow(*uninstall, view, path + "\\" + name, name, &entry)) {
       entries->push_back(std::move(entry));
     }
   }

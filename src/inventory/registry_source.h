@@ -42,6 +42,8 @@ class RegistryKey {
   // Type and exact stored bytes of a value; `type` and `data` are set only on success.
   virtual unsigned long QueryValue(const std::string& value_name, unsigned long* type,
                                    std::vector<char>* data) = 0;
+  // Opens the direct subkey `name` for reading, in this key's view. `key` is set only on success.
+  virtual unsigned long OpenSubkey(const std::string& name, std::unique_ptr<RegistryKey>* key) = 0;
 };
 
 class RegistrySource {

@@ -27,7 +27,7 @@ REGSAM ViewFlag(RegistryView view) {
 
 class Win32Key : public RegistryKey {
  public:
-  explicit Win32Key(win32::UniqueRegKey key) : key_(std::move(key)) {}
+  Win32Key(win32::UniqueRegKey key, REGSAM view) : key_(std::move(key)), view_(view) {}
 
   unsigned long EnumSubkey(unsigned long index, size_t buffer_chars, std::string* name) override {
     std::string buffer(buffer_chars, '\0');
@@ -50,8 +50,25 @@ class Win32Key : public RegistryKey {
     return kErrorSuccess;
   }
 
+  // Relative to this key: opening by the full path again costs a walk from the root per row.
+  unsigned long OpenSubkey(const std::string& name, std::unique_ptr<RegistryKey>* key) override {
+    if (name.empty()) return kErrorFileNotFound;  // would open this key itself
+    return Open(key_.get(), name.c_str(), view_, key);
+  }
+
+  static unsigned long Open(HKEY parent, const char* path, REGSAM view,
+                            std::unique_ptr<RegistryKey>* key) {
+    win32::UniqueRegKey opened;
+    const LONG rc = ::RegOpenKeyExA(parent, path, 0, KEY_READ | view, opened.put());
+    if (rc != ERROR_SUCCESS) return static_cast<unsigned long>(rc);
+    if (!opened) return kErrorInvalidHandle;
+    *key = std::make_unique<Win32Key>(std::move(opened), view);
+    return kErrorSuccess;
+  }
+
  private:
   win32::UniqueRegKey key_;
+  REGSAM view_;
 };
 
 class Win32Registry : public RegistrySource {
@@ -60,13 +77,7 @@ class Win32Registry : public RegistrySource {
                         std::unique_ptr<RegistryKey>* key) override {
     const HKEY root_handle = RootHandle(root);
     if (!root_handle) return kErrorInvalidHandle;
-    win32::UniqueRegKey opened;
-    const LONG rc = ::RegOpenKeyExA(root_handle, path.empty() ? nullptr : path.c_str(), 0,
-                                    KEY_READ | ViewFlag(view), opened.put());
-    if (rc != ERROR_SUCCESS) return static_cast<unsigned long>(rc);
-    if (!opened) return kErrorInvalidHandle;
-    *key = std::make_unique<Win32Key>(std::move(opened));
-    return kErrorSuccess;
+    return Win32Key::Open(root_handle, path.empty() ? nullptr : path.c_str(), ViewFlag(view), key);
   }
 };
 

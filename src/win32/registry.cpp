@@ -7,27 +7,27 @@
 namespace varnok::win32 {
 
 LONG QueryRegistryValue(HKEY key, const char* value_name, RegistryValue* value) {
+  // One request for the usual short value; under Wine every registry call is a round trip to
+  // the server, and asking for the size first doubles them.
+  constexpr DWORD kFirstTry = 512;
+  std::vector<char> data(kFirstTry, '\0');
   DWORD type = REG_NONE;
-  DWORD size = 0;
-  LONG rc = ::RegQueryValueExA(key, value_name, nullptr, &type, nullptr, &size);
-  // The value can change between the two calls; retry a few times while it keeps growing.
-  for (int attempt = 0; rc == ERROR_SUCCESS && attempt < 4; ++attempt) {
-    std::vector<char> data(size, '\0');
-    DWORD got = size;
-    rc = ::RegQueryValueExA(key, value_name, nullptr, &type,
-                            reinterpret_cast<BYTE*>(data.data()), &got);
+  // The value can grow between calls; retry a few times while it keeps growing.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    DWORD got = static_cast<DWORD>(data.size());
+    const LONG rc = ::RegQueryValueExA(key, value_name, nullptr, &type,
+                                       reinterpret_cast<BYTE*>(data.data()), &got);
     if (rc == ERROR_MORE_DATA) {
-      size = got;
-      rc = ERROR_SUCCESS;
+      data.assign(got > data.size() ? got : data.size() * 2, '\0');
       continue;
     }
-    if (rc != ERROR_SUCCESS) break;
-    data.resize(got);
+    if (rc != ERROR_SUCCESS) return rc;
+    data.resize(got < data.size() ? got : data.size());
     value->type = type;
     value->data = std::move(data);
     return ERROR_SUCCESS;
   }
-  return rc == ERROR_SUCCESS ? ERROR_MORE_DATA : rc;
+  return ERROR_MORE_DATA;
 }
 
 LONG ReadRegistryText(HKEY root, const char* key_path, REGSAM view_flag, const char* value_name,

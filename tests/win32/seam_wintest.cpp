@@ -3,7 +3,9 @@
 
 #include "common/file_size.h"
 #include "support/win/wine_support.h"
+#include "win32/registry.h"
 #include "win32/system_library.h"
+#include "win32/unique_handle.h"
 
 namespace varnok {
 namespace {
@@ -22,6 +24,35 @@ TEST(QueryFileSize, SizesFilesAndRefusesEverythingElse) {
   ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
   EXPECT_EQ(QueryFileSize(dir / "five.bin"), -1);
   CloseHandle(exclusive);
+}
+
+// Values read whole, whatever their size against the buffer of the first request.
+TEST(QueryRegistryValue, ReadsEverySizeExactly) {
+  testing::ScratchRows rows;
+  win32::UniqueRegKey key = rows.Create(HKEY_CURRENT_USER, 0, "sizes");
+  ASSERT_TRUE(key);
+  const struct {
+    const char* name;
+    DWORD type;
+    size_t size;
+  } cases[] = {{"empty", REG_BINARY, 0},      {"one", REG_BINARY, 1},
+               {"below", REG_BINARY, 511},    {"exact", REG_BINARY, 512},
+               {"above", REG_BINARY, 513},    {"large", REG_BINARY, 70000},
+               {"text-above", REG_SZ, 700},   {"text-exact", REG_SZ, 512}};
+  for (const auto& c : cases) {
+    std::string bytes(c.size, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>('a' + i % 26);
+    if (c.type == REG_SZ) bytes.back() = '\0';
+    testing::ScratchRows::Set(key.get(), c.name, c.type, bytes);
+    win32::RegistryValue value;
+    ASSERT_EQ(win32::QueryRegistryValue(key.get(), c.name, &value), ERROR_SUCCESS) << c.name;
+    EXPECT_EQ(value.type, c.type) << c.name;
+    EXPECT_EQ(std::string(value.data.begin(), value.data.end()), bytes) << c.name;
+  }
+  win32::RegistryValue untouched;
+  untouched.type = REG_DWORD;
+  EXPECT_EQ(win32::QueryRegistryValue(key.get(), "missing", &untouched), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(untouched.type, static_cast<DWORD>(REG_DWORD));
 }
 
 TEST(LoadSystemLibrary, LoadsBareNamesFromTheSystemDirectoryOnly) {

@@ -8,8 +8,14 @@ namespace {
 
 class FakeKey : public RegistryKey {
  public:
-  FakeKey(const FakeRegistry::Key* key, std::shared_ptr<int> open_keys)
-      : key_(key), open_keys_(std::move(open_keys)) {
+  FakeKey(FakeRegistry* registry, RegistryRoot root, RegistryView view, std::string path,
+          const FakeRegistry::Key* key, std::shared_ptr<int> open_keys)
+      : registry_(registry),
+        root_(root),
+        view_(view),
+        path_(std::move(path)),
+        key_(key),
+        open_keys_(std::move(open_keys)) {
     ++*open_keys_;
   }
   ~FakeKey() override { --*open_keys_; }
@@ -32,7 +38,16 @@ class FakeKey : public RegistryKey {
     return kErrorSuccess;
   }
 
+  // The same key as opening the joined path from the root, injected failures included.
+  unsigned long OpenSubkey(const std::string& name, std::unique_ptr<RegistryKey>* key) override {
+    return registry_->OpenKey(root_, view_, path_.empty() ? name : path_ + "\\" + name, key);
+  }
+
  private:
+  FakeRegistry* registry_;
+  RegistryRoot root_;
+  RegistryView view_;
+  std::string path_;
   const FakeRegistry::Key* key_;
   std::shared_ptr<int> open_keys_;
 };
@@ -103,7 +118,7 @@ unsigned long FakeRegistry::OpenKey(RegistryRoot root, RegistryView view, const 
   if (failure != open_failures_.end()) return failure->second;
   const auto it = keys_.find(address);
   if (it == keys_.end()) return kErrorFileNotFound;
-  *key = std::make_unique<FakeKey>(&it->second, open_keys_);
+  *key = std::make_unique<FakeKey>(this, root, view, path, &it->second, open_keys_);
   return kErrorSuccess;
 }
 
