@@ -49,11 +49,10 @@ class LogFile {
   }
 
   void Write(LogLevel level, std::string_view message) {
-    win32::UniqueHandle mutex(::CreateMutexA(nullptr, FALSE, kLogMutexName));
-    if (!mutex) return;
+    if (!Mutex()) return;
     // An abandoned mutex is taken as acquired: its owner died, the file is append-only and every
     // line is flushed whole, so the next line can safely follow.
-    win32::MutexLock lock(mutex.get(), kLogMutexWaitMs);
+    win32::MutexLock lock(mutex_.get(), kLogMutexWaitMs);
     if (!lock.acquired()) return;
     if (!opened_once_) Open();
     WriteLine(level, message);
@@ -72,15 +71,20 @@ class LogFile {
   // Process exit. The closing line is written under the mutex like every other line: written
   // without it, it could land on top of another process's line.
   void Close() {
-    if (stream_) {
-      win32::UniqueHandle mutex(::CreateMutexA(nullptr, FALSE, kLogMutexName));
-      if (mutex) {
-        win32::MutexLock lock(mutex.get(), kLogMutexWaitMs);
-        if (lock.acquired()) WriteLine(LogLevel::kInfo, "Log Close : " + DateAndTime());
-      }
+    if (stream_ && Mutex()) {
+      win32::MutexLock lock(mutex_.get(), kLogMutexWaitMs);
+      if (lock.acquired()) WriteLine(LogLevel::kInfo, "Log Close : " + DateAndTime());
     }
     stream_.reset();
     path_.clear();
+    mutex_.reset();
+  }
+
+  // Opened once and kept: creating and closing the named mutex around every line costs two more
+  // kernel calls per line. A failed creation is tried again with the next line.
+  HANDLE Mutex() {
+    if (!mutex_) mutex_.reset(::CreateMutexA(nullptr, FALSE, kLogMutexName));
+    return mutex_.get();
   }
 
   void WriteLine(LogLevel level, std::string_view message) {
@@ -141,6 +145,7 @@ class LogFile {
     }
   }
 
+  win32::UniqueHandle mutex_;
   std::string file_name_;
   std::string path_;  // set only when the first open succeeded; empty means disabled
   UniqueFile stream_;
