@@ -1,0 +1,71 @@
+#include "process/file_trust.h"
+
+#include "common/strings.h"
+
+namespace varnok {
+namespace {
+
+struct Right {
+  unsigned long mask;
+  const char* name;
+};
+
+constexpr Right kFileRights[] = {{kFileWriteData, "write"},
+                                 {kFileAppendData, "append"},
+                                 {kDelete, "delete"},
+                                 {kWriteDac, "change permissions"},
+                                 {kWriteOwner, "take ownership"}};
+constexpr Right kFolderRights[] = {{kFileWriteData, "add file"},
+                                   {kFileDeleteChild, "delete child"},
+                                   {kDelete, "delete"},
+                                   {kWriteDac, "change permissions"},
+                                   {kWriteOwner, "take ownership"}};
+constexpr Right kFolderAboveRights[] = {{kDelete, "delete"},
+                                        {kFileDeleteChild, "delete child"},
+                                        {kWriteDac, "change permissions"},
+                                        {kWriteOwner, "take ownership"}};
+
+template <size_t N>
+const char* DangerousRight(unsigned long mask, const Right (&rights)[N]) {
+  if (mask & kGenericAll) return "full control";
+  if (mask & kGenericWrite) return "generic write";
+  if (mask & kMaximumAllowed) return "maximum allowed";
+  for (const Right& right : rights) {
+    if (mask & right.mask) return right.name;
+  }
+  return nullptr;
+}
+
+const char* DangerousRight(unsigned long mask, SecuredObject object) {
+  switch (object) {
+    case SecuredObject::kFile: return DangerousRight(mask, kFileRights);
+    case SecuredObject::kFolder: return DangerousRight(mask, kFolderRights);
+    case SecuredObject::kFolderAbove: return DangerousRight(mask, kFolderAboveRights);
+  }
+  return "unknown";
+}
+
+}  // namespace
+
+bool IsBuiltInAdministratorSid(std::string_view sid) {
+  return EqualsNoCase(sid, kLocalSystemSid) || EqualsNoCase(sid, kAdministratorsSid) ||
+         EqualsNoCase(sid, kTrustedInstallerSid);
+}
+
+std::optional<UserControl> FindUserControl(const FileSecurity& security, SecuredObject object,
+                                           const IsAdministratorFn& is_administrator) {
+  // The owner can always rewrite the DACL, whatever it says.
+  if (security.owner_sid.empty()) return UserControl{"", "owner unreadable"};
+  if (!is_administrator(security.owner_sid)) return UserControl{security.owner_sid, "owner"};
+  if (!security.has_dacl) return UserControl{"S-1-1-0", "full control (no DACL)"};
+  for (const AccessEntry& entry : security.dacl) {
+    if (entry.kind == AccessEntry::Kind::kDeny) continue;
+    if (entry.kind == AccessEntry::Kind::kOther) return UserControl{entry.sid, "unrecognised entry"};
+    if (entry.flags & kInheritOnlyAce) continue;
+    if (is_administrator(entry.sid)) continue;
+    if (const char* right = DangerousRight(entry.mask, object)) return UserControl{entry.sid, right};
+  }
+  return std::nullopt;
+}
+
+}  // namespace varnok

@@ -1,0 +1,88 @@
+// May LocalSystem run this file? Not when an account that is not an administrator could have
+// replaced it, or could drop a DLL beside it: such a file runs with SYSTEM's rights whatever its
+// author wrote into the registry. The platform reads owners and DACLs into plain records; the
+// judgement over them is a pure function here.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnok {
+
+constexpr char kLocalSystemSid[] = "S-1-5-18";
+constexpr char kAdministratorsSid[] = "S-1-5-32-544";
+constexpr char kTrustedInstallerSid[] =
+    "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+
+// Access-mask bits and ACE flags that the judgement looks at (winnt.h values).
+constexpr unsigned long kFileWriteData = 0x0002;   // on a folder: add file
+constexpr unsigned long kFileAppendData = 0x0004;  // on a folder: add subfolder
+constexpr unsigned long kFileDeleteChild = 0x0040;
+constexpr unsigned long kDelete = 0x00010000;
+constexpr unsigned long kWriteDac = 0x00040000;
+constexpr unsigned long kWriteOwner = 0x00080000;
+constexpr unsigned long kMaximumAllowed = 0x02000000;
+constexpr unsigned long kGenericAll = 0x10000000;
+constexpr unsigned long kGenericWrite = 0x40000000;
+constexpr unsigned kInheritOnlyAce = 0x08;
+
+// One entry of a DACL. Allow covers the plain, callback and object "allowed" types; Other is any
+// type the reader does not know, which is never taken as harmless.
+struct AccessEntry {
+  enum class Kind { kAllow, kDeny, kOther };
+  Kind kind = Kind::kAllow;
+  unsigned flags = 0;  // ACE flags
+  unsigned long mask = 0;
+  std::string sid;  // "S-1-..."
+};
+
+struct FileSecurity {
+  std::string owner_sid;  // empty when it could not be read
+  bool has_dacl = true;   // false: a NULL DACL, which grants everyone everything
+  std::vector<AccessEntry> dacl;
+  bool is_link = false;   // the object is a reparse point (junction, symbolic link, ...)
+};
+
+// Where an object stands relative to the file about to run; each role has its own dangerous
+// rights (see FindUserControl).
+enum class SecuredObject { kFile, kFolder, kFolderAbove };
+
+// Who, other than an administrator, controls an object, and through which right ("owner",
+// "write", "add file", ...).
+struct UserControl {
+  std::string sid;
+  std::string right;
+};
+
+// SYSTEM, the Administrators group and TrustedInstaller (SIDs compared without regard to case).
+bool IsBuiltInAdministratorSid(std::string_view sid);
+
+using IsAdministratorFn = std::function<bool(const std::string& sid)>;
+
+// The first reason, in DACL order after the owner, why an account for which `is_administrator`
+// is false controls the object: it owns it; the DACL is NULL; or an allow entry that applies to
+// the object itself (inherit-only entries grant nothing on it, CREATOR OWNER's included) grants
+// it, on the file: write, append, delete, change permissions or take ownership; on its folder:
+// add file, delete child, delete, change permissions or take ownership; on a folder above: delete,
+// delete child, change permissions or take ownership. Generic write, generic all and
+// MAXIMUM_ALLOWED count as all of them. Deny entries are never relied on (a later or inherited
+// allow, or a change of order, would undo them). An entry of unknown type refuses as well.
+// nullopt when only administrators control the object.
+std::optional<UserControl> FindUserControl(const FileSecurity& security, SecuredObject object,
+                                           const IsAdministratorFn& is_administrator);
+
+// Windows build only: the owner and DACL of a local file or folder itself: a link is not
+// followed (its own owner and DACL are read, and `is_link` is set), and a named pipe reached
+// through one can only identify the caller, never act as it. Returns the Win32 error, 0 on
+// success; `security` is set only on success.
+unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security);
+// Windows build only: the SIDs of the direct members of the local Administrators group; empty
+// when they cannot be read.
+std::vector<std::string> GetAdministratorsMembers();
+// Windows build only: "DOMAIN\name" of a SID, or empty when it cannot be looked up.
+std::string LookupAccountNameOfSid(const std::string& sid);
+
+}  // namespace varnok

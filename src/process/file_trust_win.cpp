@@ -1,0 +1,168 @@
+#include <windows.h>
+#include <aclapi.h>
+#include <lm.h>
+#include <sddl.h>
+
+#include "process/file_trust.h"
+#include "win32/system_library.h"
+#include "win32/unique_handle.h"
+
+namespace varnok {
+namespace {
+
+std::string SidText(PSID sid) {
+  char* text = nullptr;
+  if (!sid || !::IsValidSid(sid) || !::ConvertSidToStringSidA(sid, &text)) return std::string();
+  std::string result(text);
+  ::LocalFree(text);
+  return result;
+}
+
+// The SID of an object ACE follows its flags and whichever of its two GUIDs are present.
+PSID ObjectAceSid(const ACE_HEADER* header) {
+  const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_OBJECT_ACE*>(header);
+  const BYTE* sid = reinterpret_cast<const BYTE*>(&ace->ObjectType);
+  if (ace->Flags & ACE_OBJECT_TYPE_PRESENT) sid += sizeof(GUID);
+  if (ace->Flags & ACE_INHERITED_OBJECT_TYPE_PRESENT) sid += sizeof(GUID);
+  return const_cast<BYTE*>(sid);
+}
+
+AccessEntry ReadAce(const ACE_HEADER* header) {
+  AccessEntry entry;
+  entry.flags = header->AceFlags;
+  // Every known DACL entry type starts with the header and a 32-bit mask.
+  entry.mask = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header)->Mask;
+  const auto plain_sid = [&] {
+    return SidText(const_cast<DWORD*>(&reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header)->SidStart));
+  };
+  switch (header->AceType) {
+    case ACCESS_ALLOWED_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
+      entry.kind = AccessEntry::Kind::kAllow;
+      entry.sid = plain_sid();
+      break;
+    case ACCESS_DENIED_ACE_TYPE:
+    case ACCESS_DENIED_CALLBACK_ACE_TYPE:
+      entry.kind = AccessEntry::Kind::kDeny;
+      entry.sid = plain_sid();
+      break;
+    case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
+      entry.kind = AccessEntry::Kind::kAllow;
+      entry.sid = SidText(ObjectAceSid(header));
+      break;
+    case ACCESS_DENIED_OBJECT_ACE_TYPE:
+    case ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE:
+      entry.kind = AccessEntry::Kind::kDeny;
+      entry.sid = SidText(ObjectAceSid(header));
+      break;
+    default:
+      entry.kind = AccessEntry::Kind::kOther;
+      break;
+  }
+  return entry;
+}
+
+struct LocalFreeTraits {
+  using Type = PSECURITY_DESCRIPTOR;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type p) { return p != nullptr; }
+  static void Close(Type p) { ::LocalFree(p); }
+};
+
+using NetLocalGroupGetMembersFn = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, DWORD, LPBYTE*, DWORD, LPDWORD,
+                                                 LPDWORD, PDWORD_PTR);
+using NetApiBufferFreeFn = DWORD(WINAPI*)(LPVOID);
+
+}  // namespace
+
+unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security) {
+  win32::UniqueFileHandle object(::CreateFileA(
+      path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT | SECURITY_SQOS_PRESENT |
+          SECURITY_IDENTIFICATION,
+      nullptr));
+  if (!object) return ::GetLastError();
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(object.get(), &information)) return ::GetLastError();
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  win32::UniqueResource<LocalFreeTraits> descriptor;
+  const DWORD rc = ::GetSecurityInfo(object.get(), SE_FILE_OBJECT,
+                                     OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                     &owner, nullptr, &dacl, nullptr, descriptor.put());
+  if (rc != ERROR_SUCCESS) return rc;
+  FileSecurity result;
+  result.is_link = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  result.owner_sid = SidText(owner);
+  result.has_dacl = dacl != nullptr;
+  if (dacl) {
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+      void* ace = nullptr;
+      if (!::GetAce(dacl, i, &ace)) {
+        result.dacl.push_back({AccessEntry::Kind::kOther, 0, 0, std::string()});
+        continue;
+      }
+      result.dacl.push_back(ReadAce(static_cast<const ACE_HEADER*>(ace)));
+    }
+  }
+  *security = std::move(result);
+  return ERROR_SUCCESS;
+}
+
+std::vector<std::string> GetAdministratorsMembers() {
+  std::vector<std::string> members;
+  // The group's name is localised; look it up from its well-known SID.
+  BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
+  DWORD sid_size = sizeof administrators;
+  if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sid_size)) {
+    return members;
+  }
+  wchar_t name[256] = {};
+  wchar_t domain[256] = {};
+  DWORD name_chars = 256;
+  DWORD domain_chars = 256;
+  SID_NAME_USE use;
+  if (!::LookupAccountSidW(nullptr, administrators, name, &name_chars, domain, &domain_chars,
+                           &use)) {
+    return members;
+  }
+  const win32::UniqueModule netapi = win32::LoadSystemLibrary("netapi32.dll");
+  const auto get_members =
+      win32::GetProc<NetLocalGroupGetMembersFn>(netapi, "NetLocalGroupGetMembers");
+  const auto free_buffer = win32::GetProc<NetApiBufferFreeFn>(netapi, "NetApiBufferFree");
+  if (!get_members || !free_buffer) return members;
+  BYTE* buffer = nullptr;
+  DWORD read = 0;
+  DWORD total = 0;
+  if (get_members(nullptr, name, 0, &buffer, MAX_PREFERRED_LENGTH, &read, &total, nullptr) !=
+      NERR_Success) {
+    if (buffer) free_buffer(buffer);
+    return members;
+  }
+  const auto* info = reinterpret_cast<const LOCALGROUP_MEMBERS_INFO_0*>(buffer);
+  for (DWORD i = 0; i < read; ++i) {
+    const std::string sid = SidText(info[i].lgrmi0_sid);
+    if (!sid.empty()) members.push_back(sid);
+  }
+  free_buffer(buffer);
+  return members;
+}
+
+std::string LookupAccountNameOfSid(const std::string& sid) {
+  PSID binary = nullptr;
+  if (!::ConvertStringSidToSidA(sid.c_str(), &binary)) return std::string();
+  char name[256] = {};
+  char domain[256] = {};
+  DWORD name_chars = sizeof name;
+  DWORD domain_chars = sizeof domain;
+  SID_NAME_USE use;
+  const BOOL found = ::LookupAccountSidA(nullptr, binary, name, &name_chars, domain,
+                                         &domain_chars, &use);
+  ::LocalFree(binary);
+  if (!found) return std::string();
+  return domain[0] ? std::string(domain) + "\\" + name : std::string(name);
+}
+
+}  // namespace varnok
