@@ -1,5 +1,7 @@
 #include "uninstall/classify.h"
 
+#include <algorithm>
+
 #include "common/strings.h"
 
 namespace varnok {
@@ -53,7 +55,36 @@ bool IsMsiEntry(const UninstallEntry& entry) {
   return entry.uninstall_string.empty();
 }
 
-bool SplitCommandLine(std::string_view command, std::string* executable, std::string* arguments) {
+namespace {
+
+// Longer than this, a path cannot be started by CreateProcess, so it is never asked about; this
+// also bounds the disk probes a command of many blanks can cause.
+constexpr size_t kMaxCandidateLength = 259;
+
+// Without ".exe" the command does not say where its path ends. Ends of candidates, longest first:
+// the whole text, then each blank from the last to the first.
+bool SplitAtLongestFile(const std::string& s, const NamesFile& names_file, std::string* executable,
+                        std::string* arguments) {
+  // Only the first blank of a run ends a new candidate; a later end gives a candidate over the
+  // limit, or the same text as the first blank of its run.
+  for (size_t end = std::min(s.size(), kMaxCandidateLength + 1);; --end) {
+    if (end == s.size() || (IsBlank(s[end]) && end > 0 && !IsBlank(s[end - 1]))) {
+      std::string candidate = Trim(std::string_view(s).substr(0, end));
+      if (!candidate.empty() && candidate.front() == '"') candidate.erase(0, 1);
+      if (!candidate.empty() && candidate.size() <= kMaxCandidateLength && names_file(candidate)) {
+        *executable = candidate;
+        *arguments = Trim(std::string_view(s).substr(end));
+        return true;
+      }
+    }
+    if (end == 0) return false;
+  }
+}
+
+}  // namespace
+
+bool SplitCommandLine(std::string_view command, std::string* executable, std::string* arguments,
+                      const NamesFile& names_file) {
   executable->clear();
   arguments->clear();
   const std::string s = Trim(command);
@@ -75,6 +106,8 @@ bool SplitCommandLine(std::string_view command, std::string* executable, std::st
   if (exe != std::string::npos) {
     *executable = Trim(std::string_view(s).substr(0, exe + 4));
     *arguments = Trim(std::string_view(s).substr(exe + 4));
+  } else if (names_file && SplitAtLongestFile(s, names_file, executable, arguments)) {
+    return true;
   } else {
     const size_t blank = s.find_first_of(" \t");
     if (blank == std::string::npos) {
@@ -88,10 +121,10 @@ bool SplitCommandLine(std::string_view command, std::string* executable, std::st
   return true;
 }
 
-std::string GetExecutablePath(std::string_view command) {
+std::string GetExecutablePath(std::string_view command, const NamesFile& names_file) {
   std::string executable;
   std::string arguments;
-  if (!SplitCommandLine(command, &executable, &arguments)) return std::string();
+  if (!SplitCommandLine(command, &executable, &arguments, names_file)) return std::string();
   return executable;
 }
 

@@ -3,6 +3,7 @@
 // uninstaller needs. Pure functions: nothing is logged and no state is kept.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -28,13 +29,21 @@ bool HasMsiProductSwitch(std::string_view command);
 // the command, or a product code together with an install/remove switch or with no command at all.
 bool IsMsiEntry(const UninstallEntry& entry);
 
+// Tells whether a candidate executable path names a file on disk.
+using NamesFile = std::function<bool(const std::string& candidate)>;
+
 // Cuts a stored command into its executable (without an opening quote) and trimmed arguments.
 // Both outputs are emptied first. Returns false only when the command is empty after trimming;
 // true does not promise a non-empty executable, and the executable may still hold a double quote.
-bool SplitCommandLine(std::string_view command, std::string* executable, std::string* arguments);
+// A quoted command ends its executable at the closing quote, an unquoted one at the first ".exe".
+// An unquoted command without ".exe" ends it at the first blank, unless `names_file` is given:
+// then the candidates are the text before each blank and the whole text, and the longest one
+// that `names_file` accepts wins ("C:\My App\remove /q" must not run "C:\My").
+bool SplitCommandLine(std::string_view command, std::string* executable, std::string* arguments,
+                      const NamesFile& names_file = nullptr);
 
 // The executable of SplitCommandLine, or empty text when there is none.
-std::string GetExecutablePath(std::string_view command);
+std::string GetExecutablePath(std::string_view command, const NamesFile& names_file = nullptr);
 
 // The switch to append to `uninstall_string` (as stored) so that its uninstaller runs silently:
 // empty when the command already carries one, "/VERYSILENT", "/s" or "/S".

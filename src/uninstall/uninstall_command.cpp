@@ -38,12 +38,12 @@ void LogQuoteInExecutable(StoredCommand source, const std::string& display_name)
 
 // Splits a stored command and checks that its executable can be put between double quotes.
 // Logs and returns false otherwise.
-bool SplitStoredCommand(const UninstallEntry& entry, StoredCommand source,
+bool SplitStoredCommand(const UninstallEntry& entry, StoredCommand source, const NamesFile& names_file,
                         std::string* executable, std::string* arguments) {
   const std::string& stored = source == StoredCommand::kUninstallString
                                   ? entry.uninstall_string
                                   : entry.quiet_uninstall_string;
-  SplitCommandLine(stored, executable, arguments);
+  SplitCommandLine(stored, executable, arguments, names_file);
   if (executable->empty()) {
     LogNoExecutable(source, entry.display_name);
     return false;
@@ -81,18 +81,19 @@ void BuildMsiCommand(const UninstallEntry& entry, std::string_view msiexec_path,
 }
 
 void BuildExecutableCommand(const UninstallEntry& entry, std::string_view exe_args,
-                            UninstallCommand* command) {
+                            const NamesFile& names_file, UninstallCommand* command) {
   std::string executable;
   std::string arguments;
   if (!exe_args.empty()) {
     // The operator's arguments replace the stored ones and belong to UninstallString's program,
     // even when a quiet command exists.
-    if (!SplitStoredCommand(entry, StoredCommand::kUninstallString, &executable, &arguments)) {
+    if (!SplitStoredCommand(entry, StoredCommand::kUninstallString, names_file, &executable,
+                            &arguments)) {
       return;
     }
     arguments = Trim(exe_args);
   } else if (!entry.quiet_uninstall_string.empty()) {
-    if (!SplitStoredCommand(entry, StoredCommand::kQuietUninstallString, &executable,
+    if (!SplitStoredCommand(entry, StoredCommand::kQuietUninstallString, names_file, &executable,
                             &arguments)) {
       return;
     }
@@ -102,7 +103,8 @@ void BuildExecutableCommand(const UninstallEntry& entry, std::string_view exe_ar
     command->command_line = Trim(entry.quiet_uninstall_string);
     return;
   } else {
-    if (!SplitStoredCommand(entry, StoredCommand::kUninstallString, &executable, &arguments)) {
+    if (!SplitStoredCommand(entry, StoredCommand::kUninstallString, names_file, &executable,
+                            &arguments)) {
       return;
     }
     arguments = Trim(arguments + " " + ChooseSilentSwitch(entry.uninstall_string));
@@ -115,7 +117,7 @@ void BuildExecutableCommand(const UninstallEntry& entry, std::string_view exe_ar
 }  // namespace
 
 UninstallCommand BuildUninstallCommand(const UninstallEntry& entry, std::string_view exe_args,
-                                       std::string_view msiexec_path) {
+                                       std::string_view msiexec_path, const NamesFile& names_file) {
   UninstallCommand command;
   command.per_user = IsPerUserRoot(entry.root);
   if (IsMsiEntry(entry)) {
@@ -129,7 +131,7 @@ UninstallCommand BuildUninstallCommand(const UninstallEntry& entry, std::string_
     return command;
   }
   command.search_folders.push_back(entry.install_location);
-  BuildExecutableCommand(entry, exe_args, &command);
+  BuildExecutableCommand(entry, exe_args, names_file, &command);
   return command;
 }
 

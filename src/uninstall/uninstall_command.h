@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "inventory/uninstall_entry.h"
+#include "uninstall/classify.h"
 
 namespace varnok {
 
@@ -24,10 +25,12 @@ struct UninstallCommand {
 // executable's stored arguments (empty when not given); `msiexec_path` is the full path of
 // msiexec.exe to start for Windows Installer rows. Precedence: Windows Installer removal by
 // product code, then `exe_args`, then QuietUninstallString, then UninstallString plus a silent
-// switch. The executable is re-quoted, and a path holding a double quote is refused.
+// switch. The executable is re-quoted, and a path holding a double quote is refused. `names_file`
+// decides where an unquoted command without ".exe" ends its executable (see SplitCommandLine).
 // On failure writes one ERROR line and returns a record whose `command_line` is empty (its other
 // fields then carry no meaning); on success logs nothing.
 UninstallCommand BuildUninstallCommand(const UninstallEntry& entry, std::string_view exe_args,
-                                       std::string_view msiexec_path);
+                                       std::string_view msiexec_path,
+                                       const NamesFile& names_file = nullptr);
 
 }  // namespace varnok

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
+#include <vector>
 
 namespace varnok {
 namespace {
@@ -158,6 +160,66 @@ TEST(SplitCommandLine, QuotedExeSuffixAndBlankForms) {
     EXPECT_EQ(arguments, r.arguments) << r.command;
     EXPECT_EQ(GetExecutablePath(r.command), r.executable) << r.command;
   }
+}
+
+TEST(SplitCommandLine, UnquotedPathWithoutExeEndsAtTheLongestFile) {
+  struct Row {
+    const char* what;
+    std::string command;
+    std::set<std::string> on_disk;  // candidates that name a file
+    std::string executable, arguments;
+  };
+  const Row rows[] = {
+      {"a planted prefix loses to the real, longer path", "C:\\ProgramData\\My App\\remove /q",
+       {"C:\\ProgramData\\My", "C:\\ProgramData\\My App\\remove"}, "C:\\ProgramData\\My App\\remove", "/q"},
+      {"the whole text when it names a file", "C:\\My Tools\\remove now",
+       {"C:\\My", "C:\\My Tools\\remove now"}, "C:\\My Tools\\remove now", ""},
+      {"nothing on disk keeps the first-blank split", "C:\\ProgramData\\My App\\remove /q", {},
+       "C:\\ProgramData\\My", "App\\remove /q"},
+      {"a shorter candidate when only it exists", "C:\\My App\\remove /q", {"C:\\My"}, "C:\\My",
+       "App\\remove /q"},
+      {"blanks inside the arguments", "C:\\A B\\rm  -x  -y", {"C:\\A B\\rm"}, "C:\\A B\\rm", "-x  -y"},
+      {"an unclosed quote is dropped from candidates", "\"C:\\My App\\remove /q", {"C:\\My App\\remove"},
+       "C:\\My App\\remove", "/q"},
+      {"quoted commands never ask", "\"C:\\My App\\remove\" /q", {"C:\\My"}, "C:\\My App\\remove", "/q"},
+      {"a .exe command never asks", "C:\\My App\\u.exe /q", {"C:\\My"}, "C:\\My App\\u.exe", "/q"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const NamesFile names_file = [&](const std::string& candidate) {
+      return r.on_disk.count(candidate) != 0;
+    };
+    std::string executable, arguments;
+    ASSERT_TRUE(SplitCommandLine(r.command, &executable, &arguments, names_file));
+    EXPECT_EQ(executable, r.executable);
+    EXPECT_EQ(arguments, r.arguments);
+    EXPECT_EQ(GetExecutablePath(r.command, names_file), r.executable);
+  }
+  // Longest first: the first candidate asked is the whole text.
+  std::vector<std::string> asked;
+  std::string executable, arguments;
+  SplitCommandLine("C:\\A B\\c d", &executable, &arguments, [&](const std::string& c) {
+    asked.push_back(c);
+    return false;
+  });
+  EXPECT_EQ(asked, (std::vector<std::string>{"C:\\A B\\c d", "C:\\A B\\c", "C:\\A"}));
+
+  // No path CreateProcess could start is longer than 259 characters: longer candidates are never
+  // asked about, however many blanks a command holds.
+  asked.clear();
+  const std::string many = "C:\\" + std::string(300, 'a') + std::string(100000, ' ') + "x";
+  SplitCommandLine("C:\\a b" + std::string(400, ' ') + "c" + std::string(50000, ' ') + "d", &executable,
+                   &arguments, [&](const std::string& c) {
+                     asked.push_back(c);
+                     return false;
+                   });
+  EXPECT_EQ(asked, (std::vector<std::string>{"C:\\a b", "C:\\a"}));
+  asked.clear();
+  SplitCommandLine(many, &executable, &arguments, [&](const std::string& c) {
+    asked.push_back(c);
+    return false;
+  });
+  EXPECT_TRUE(asked.empty());
 }
 
 TEST(SplitCommandLine, LongInputs) {
