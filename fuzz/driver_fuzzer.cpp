@@ -139,9 +139,9 @@ class RecordingEnvironment : public testing::FakeRunEnvironment {
  public:
   std::vector<size_t> sleeps_before_launch;
   int ExecuteUninstallCommand(const UninstallEntry& entry, const UninstallCommand& command,
-                              std::string* remarks) override {
+                              const LaunchTarget& target, std::string* remarks) override {
     sleeps_before_launch.push_back(sleeps.size());
-    return FakeRunEnvironment::ExecuteUninstallCommand(entry, command, remarks);
+    return FakeRunEnvironment::ExecuteUninstallCommand(entry, command, target, remarks);
   }
 };
 
@@ -176,8 +176,10 @@ Tally CheckLaunches(const RecordingEnvironment& env, const RunOptions& options,
                     const std::map<std::string, UninstallEntry>& by_path) {
   Tally tally;
   std::set<std::string> launched;
-  std::set<std::string> removed_products;
+  // A bundle vouches only for rows of its own owner: machine-wide, or one user's hive.
+  std::set<std::pair<RegistryRoot, std::string>> removed_products;
   bool past_bundles = false;
+  bool in_user_rows = false;
   FUZZ_CHECK(env.sleeps_before_launch.size() == env.launches.size());
   FUZZ_CHECK(env.launches.empty() ? env.sleeps.empty() : env.sleeps_before_launch[0] == 0);
   for (size_t i = 0; i < env.launches.size(); ++i) {
@@ -192,11 +194,18 @@ Tally CheckLaunches(const RecordingEnvironment& env, const RunOptions& options,
                    Show(launch.command.command_line) + " vs built " + Show(built.command_line));
 
     const bool bundle = IsMainBundle(entry);
-    const std::string product = ProductKey(entry);
+    const bool user_row = IsPerUserRoot(entry.root);
+    // Machine-wide rows first, then the users' rows, each group bundles first.
+    FUZZ_CHECK_MSG(!(in_user_rows && !user_row), "machine-wide row after a user's row");
+    if (user_row && !in_user_rows) {
+      in_user_rows = true;
+      past_bundles = false;
+    }
+    const std::pair<RegistryRoot, std::string> product{entry.root, ProductKey(entry)};
     if (!bundle) {
       past_bundles = true;
       FUZZ_CHECK_MSG(removed_products.count(product) == 0,
-                     "nested row " + Show(entry.registry_path) + " of removed " + Show(product));
+                     "nested row " + Show(entry.registry_path) + " of removed " + Show(product.second));
     }
     FUZZ_CHECK_MSG(!(bundle && past_bundles),
                    "bundle after a nested row: " + Show(entry.registry_path));

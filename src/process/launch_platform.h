@@ -1,11 +1,16 @@
-// What running an uninstaller needs from the machine. The Windows build passes the real calls;
-// host tests pass a fake, because LocalSystem, other users' sessions and their tokens cannot be
-// shown under Wine.
+// What running an uninstaller needs from the machine: the account and the users' sessions, the
+// read-only file-system steps that find and judge an uninstaller, and the launches themselves.
+// The Windows build passes the real calls; host tests pass a fake, because LocalSystem, other
+// users' sessions and their tokens cannot be shown under Wine.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "process/file_trust.h"
+#include "uninstall/shared_uninstaller.h"
 
 namespace varnok {
 
@@ -23,9 +28,16 @@ class LaunchPlatform {
  public:
   virtual ~LaunchPlatform() = default;
 
+  // The account and the users' sessions.
   virtual bool IsRunningAsSystem() = 0;
   virtual SessionList GetActiveUserSessions() = 0;
-  virtual int CreateProcessInUserSession(const std::string& command_line, unsigned minutes,
+  // Makes the calling thread act as the user of a session (its token from the session) until
+  // RevertToSelf. False when it cannot; the thread then still acts as itself.
+  virtual bool ImpersonateSessionUser(unsigned long session_id) = 0;
+  virtual void RevertToSelf() = 0;
+
+  // Launches. `executable` is the application name handed to Windows.
+  virtual int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                          unsigned long session_id, const std::string& executable,
                                          bool elevate) = 0;
   virtual int ExecuteFile(const std::string& command_line, const std::string& executable,
@@ -33,10 +45,20 @@ class LaunchPlatform {
   virtual void RestoreDesktopShell() = 0;
   virtual std::string GetMsiexecPath() = 0;
 
-  // The file system, for finding an uninstaller that was moved.
+  // Read-only file-system steps, on paths the caller has checked (see IsLocalAbsolutePath).
   virtual bool IsExistingFile(const std::string& path) = 0;
   virtual bool IsExistingDirectory(const std::string& path) = 0;
   virtual std::vector<std::string> ListFiles(const std::string& folder) = 0;
+  virtual int64_t QueryFileSize(const std::string& path) = 0;
+  virtual FileVersionInfo ReadFileVersion(const std::string& path) = 0;
+  // The owner and DACL of a file or folder; the Win32 error, 0 on success.
+  virtual unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security) = 0;
+  virtual std::vector<std::string> GetAdministratorsMembers() = 0;
+  virtual std::string LookupAccountName(const std::string& sid) = 0;
+
+  // Time.
+  virtual unsigned long long NowMs() = 0;
+  virtual void Sleep(unsigned milliseconds) = 0;
 };
 
 }  // namespace varnok

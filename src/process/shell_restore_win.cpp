@@ -29,7 +29,8 @@ void RestoreDesktopShell() {
   char windows[MAX_PATH] = {};
   ::GetWindowsDirectoryA(windows, MAX_PATH);
   const std::string shell = std::string(windows) + "\\explorer.exe";
-  ExecuteFile("\"" + shell + "\"", "", "", 0);
+  // The path is handed over as the application name too, so that Windows never searches for it.
+  ExecuteFile("\"" + shell + "\"", shell, "", 0);
 }
 
 }  // namespace varnok

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "common/file_size.h"
 #include "inventory/system_registry.h"
 #include "process/process_launch.h"
 #include "process/shell_restore.h"
@@ -15,10 +16,16 @@ class Win32LaunchPlatform : public LaunchPlatform {
  public:
   bool IsRunningAsSystem() override { return varnok::IsRunningAsSystem(); }
   SessionList GetActiveUserSessions() override { return varnok::GetActiveUserSessions(); }
-  int CreateProcessInUserSession(const std::string& command_line, unsigned minutes,
+  bool ImpersonateSessionUser(unsigned long session_id) override {
+    PreloadVersionLibrary();
+    return varnok::ImpersonateSessionUser(session_id);
+  }
+  void RevertToSelf() override { ::RevertToSelf(); }
+  int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                  unsigned long session_id, const std::string& executable,
                                  bool elevate) override {
-    return varnok::CreateProcessInUserSession(command_line, minutes, session_id, executable, elevate);
+    return varnok::CreateProcessInUserSession(command_line, timeout_ms, session_id, executable,
+                                              elevate);
   }
   int ExecuteFile(const std::string& command_line, const std::string& executable,
                   const std::string& working_directory, unsigned minutes) override {
@@ -37,6 +44,21 @@ class Win32LaunchPlatform : public LaunchPlatform {
   std::vector<std::string> ListFiles(const std::string& folder) override {
     return varnok::ListFiles(folder);
   }
+  int64_t QueryFileSize(const std::string& path) override { return varnok::QueryFileSize(path); }
+  FileVersionInfo ReadFileVersion(const std::string& path) override {
+    return varnok::ReadFileVersion(path);
+  }
+  unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security) override {
+    return varnok::ReadFileSecurity(path, security);
+  }
+  std::vector<std::string> GetAdministratorsMembers() override {
+    return varnok::GetAdministratorsMembers();
+  }
+  std::string LookupAccountName(const std::string& sid) override {
+    return LookupAccountNameOfSid(sid);
+  }
+  unsigned long long NowMs() override { return ::GetTickCount64(); }
+  void Sleep(unsigned milliseconds) override { ::Sleep(milliseconds); }
 };
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "process/uninstall_execution.h"
 
+#include <set>
+
+#include "common/local_path.h"
 #include "common/strings.h"
 #include "log/log.h"
 
@@ -8,83 +11,51 @@ namespace {
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
-// The executable itself when it is a file; otherwise the first file of the same name (ignoring
-// case) in the search folders and then the executable's own folder. Empty when none is found.
-std::string LocateExecutable(LaunchPlatform& platform, const UninstallCommand& command) {
-  if (platform.IsExistingFile(command.executable)) return command.executable;
-  const std::string name = GetFileName(command.executable);
-  std::vector<std::string> folders = command.search_folders;
-  const std::string own_folder = GetParentPath(command.executable);
-  if (!own_folder.empty()) folders.push_back(own_folder);
-  for (const std::string& folder : folders) {
-    if (folder.empty() || !platform.IsExistingDirectory(folder)) continue;
-    for (const std::string& file : platform.ListFiles(folder)) {
-      if (EqualsNoCase(GetFileName(file), name)) return file;
-    }
-  }
-  return std::string();
+void LogNoOwnerSession(const std::string& owner_sid) {
+  LogError("operation : ExecuteUninstallCommand; status : failure; remarks : \"Per-user "
+           "uninstaller not run: the owner of the row has no interactive session, and it is "
+           "never run as SYSTEM\"; sid : \"%s\";",
+           owner_sid.c_str());
 }
 
-int RunMsi(LaunchPlatform& platform, const UninstallCommand& command, const std::string& owner_sid) {
-  const std::string program = platform.GetMsiexecPath();
-  const std::string arguments = "/X " + command.product_code + " /qn /norestart";
-  if (command.per_user && platform.IsRunningAsSystem()) {
-    const SessionList sessions = platform.GetActiveUserSessions();
-    if (const UserSession* session = FindOwnerSession(sessions, owner_sid)) {
-      LogInfo("operation : ExecuteUninstallCommand; remarks : \"Running as SYSTEM; routing msiexec "
-              "through active user session\"; session_id : %d;",
-              static_cast<int>(session->session_id));
-      const int result = platform.CreateProcessInUserSession(" " + arguments, kUninstallTimeoutMinutes,
-                                                             session->session_id, program, false);
-      platform.RestoreDesktopShell();
-      return result;
-    }
-    // Safe as SYSTEM: the command is msiexec with a product code that passed validation.
-    LogInfo("operation : ExecuteUninstallCommand; remarks : \"Running as SYSTEM but no active user "
-            "session found; falling back to direct SYSTEM-context msiexec call\";");
-  }
-  const int result = platform.ExecuteFile(Quoted(program) + " " + arguments, "",
-                                          GetParentPath(program), kUninstallTimeoutMinutes);
-  platform.RestoreDesktopShell();
-  return result;
-}
-
-int RunExecutable(LaunchPlatform& platform, const UninstallCommand& command,
-                  const std::string& owner_sid, std::string* remarks) {
-  const std::string executable = LocateExecutable(platform, command);
-  if (executable.empty()) {
-    *remarks = "Uninstall executable not found on disk: " + command.executable +
-               ". Files may already be removed; only a leftover registry entry remains.";
-    return kUninstallExecutableNotFound;
-  }
-  const std::string& arguments = command.arguments;
-  if (command.per_user && platform.IsRunningAsSystem()) {
-    const SessionList sessions = platform.GetActiveUserSessions();
-    const UserSession* session = FindOwnerSession(sessions, owner_sid);
-    if (!session) {
-      // Any user can write the rows of their own hive: running one as SYSTEM would hand its
-      // author SYSTEM's rights, and running it in another user's session that user's rights.
-      LogError("operation : ExecuteUninstallCommand; status : failure; remarks : \"Per-user "
-               "uninstaller not run: the owner of the row has no interactive session, and it is "
-               "never run as SYSTEM\"; sid : \"%s\";",
-               owner_sid.c_str());
-      *remarks = "Owner of the per-user row is not logged on; uninstaller not run as SYSTEM.";
-      return kNoOwnerSession;
-    }
-    LogInfo("operation : ExecuteUninstallCommand; remarks : \"Running as SYSTEM; routing executable "
+int RunInOwnerSession(LaunchPlatform& platform, const LaunchTarget& target,
+                      const std::string& program, const std::string& command_line, bool msi) {
+  if (msi) {
+    LogInfo("operation : ExecuteUninstallCommand; remarks : \"Running as SYSTEM; routing msiexec "
             "through active user session\"; session_id : %d;",
-            static_cast<int>(session->session_id));
-    const int result = platform.CreateProcessInUserSession(
-        arguments.empty() ? std::string() : " " + arguments, kUninstallTimeoutMinutes,
-        session->session_id, executable, false);
-    platform.RestoreDesktopShell();
-    return result;
+            static_cast<int>(target.access.session_id));
+  } else {
+    LogInfo("operation : ExecuteUninstallCommand; remarks : \"Running as SYSTEM; routing "
+            "executable through active user session\"; session_id : %d;",
+            static_cast<int>(target.access.session_id));
   }
-  const std::string command_line = Quoted(executable) + (arguments.empty() ? "" : " " + arguments);
-  const int result = platform.ExecuteFile(command_line, "", GetParentPath(executable),
-                                          kUninstallTimeoutMinutes);
+  const int result = platform.CreateProcessInUserSession(
+      command_line, target.user_timeout_ms, target.access.session_id, program, false);
   platform.RestoreDesktopShell();
   return result;
+}
+
+int RunDirectly(LaunchPlatform& platform, const std::string& program,
+                const std::string& arguments) {
+  const std::string command_line = Quoted(program) + (arguments.empty() ? "" : " " + arguments);
+  const int result =
+      platform.ExecuteFile(command_line, program, FolderOf(program), kUninstallTimeoutMinutes);
+  platform.RestoreDesktopShell();
+  return result;
+}
+
+int RefuseNonLocal(const std::string& path, std::string* remarks) {
+  LogError("operation : ExecuteUninstallCommand; status : failure; remarks : \"Not started: only "
+           "a local absolute path is run\"; file_path : \"%s\";",
+           path.c_str());
+  *remarks = "Not started: " + path + " is not a local absolute path.";
+  return kPathRefused;
+}
+
+std::string AccountText(LaunchPlatform& platform, const std::string& sid) {
+  if (sid.empty()) return std::string();
+  const std::string name = platform.LookupAccountName(sid);
+  return name.empty() ? sid : name + " (" + sid + ")";
 }
 
 }  // namespace
@@ -97,16 +68,101 @@ const UserSession* FindOwnerSession(const SessionList& sessions, const std::stri
   return nullptr;
 }
 
+std::optional<std::string> CheckLaunchAsSystem(LaunchPlatform& platform, const std::string& file) {
+  std::optional<std::set<std::string>> members;  // read once, and only when needed
+  const IsAdministratorFn is_administrator = [&](const std::string& sid) {
+    if (IsBuiltInAdministratorSid(sid)) return true;
+    if (!members) {
+      members.emplace();
+      for (const std::string& member : platform.GetAdministratorsMembers()) {
+        members->insert(ToUpperCopy(member));
+      }
+    }
+    return members->count(ToUpperCopy(sid)) != 0;
+  };
+  // From the drive root down to the file: nothing inside a folder that a user controls is ever
+  // opened, so a link or pipe a user placed there is never reached.
+  const std::vector<std::string> folders = FoldersAbove(file);
+  std::vector<std::pair<std::string, SecuredObject>> objects;
+  for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+    objects.emplace_back(*folder, folder + 1 == folders.rend() ? SecuredObject::kFolder
+                                                               : SecuredObject::kFolderAbove);
+  }
+  objects.emplace_back(file, SecuredObject::kFile);
+  for (const auto& [path, role] : objects) {
+    FileSecurity security;
+    const unsigned long error = platform.ReadFileSecurity(path, &security);
+    if (error != 0) {
+      LogError("operation : ExecuteUninstallCommand; status : failure; remarks : \"Uninstaller "
+               "not run as SYSTEM: the owner and permissions of a path could not be read\"; "
+               "file_path : \"%s\"; error_code : %d;",
+               path.c_str(), static_cast<int>(error));
+      return "Uninstaller not run as SYSTEM: the permissions of " + path + " could not be read.";
+    }
+    if (security.is_link) {
+      // Whatever the link's own permissions, its target's folders were not judged.
+      LogError("operation : ExecuteUninstallCommand; status : failure; remarks : \"Uninstaller "
+               "not run as SYSTEM: the path goes through a link (reparse point)\"; file_path : "
+               "\"%s\";",
+               path.c_str());
+      return "Uninstaller not run as SYSTEM: " + path + " is a link.";
+    }
+    if (const std::optional<UserControl> control =
+            FindUserControl(security, role, is_administrator)) {
+      const std::string account = AccountText(platform, control->sid);
+      LogError("operation : ExecuteUninstallCommand; status : failure; remarks : \"Uninstaller "
+               "not run as SYSTEM: an account that is not an administrator can change it or add "
+               "files beside it\"; file_path : \"%s\"; account : \"%s\"; right : \"%s\";",
+               path.c_str(), account.c_str(), control->right.c_str());
+      return "Uninstaller not run as SYSTEM: " + account + " has " + control->right + " on " +
+             path + ".";
+    }
+  }
+  return std::nullopt;
+}
+
 int ExecuteUninstallCommand(LaunchPlatform& platform, const UninstallCommand& command,
-                            const std::string& owner_sid, std::string* remarks) {
+                            const LaunchTarget& target, std::string* remarks) {
   remarks->clear();
   if (command.command_line.empty()) {
     *remarks = "Uninstall command could not be constructed";
     return kUninstallCommandMissing;
   }
   LogInfo("operation : ExecuteUninstallCommand; command_line : \"%s\";", command.command_line.c_str());
-  if (command.is_msi) return RunMsi(platform, command, owner_sid);
-  return RunExecutable(platform, command, owner_sid, remarks);
+  const RowAccess::Route route = target.access.route;
+  if (route != RowAccess::Route::kDirect && route != RowAccess::Route::kOwnerSession) {
+    // Any user can write the rows of their own hive: running one as SYSTEM would hand its author
+    // SYSTEM's rights, msiexec included (it removes whatever product code the row names).
+    LogNoOwnerSession(target.access.owner_sid);
+    *remarks = "Owner of the per-user row is not logged on; uninstaller not run as SYSTEM.";
+    return kNoOwnerSession;
+  }
+  const bool in_owner_session = route == RowAccess::Route::kOwnerSession;
+  if (command.is_msi) {
+    const std::string program = platform.GetMsiexecPath();
+    const std::string arguments = "/X " + command.product_code + " /qn /norestart";
+    if (!IsLocalAbsolutePath(program)) return RefuseNonLocal(program, remarks);
+    if (in_owner_session) return RunInOwnerSession(platform, target, program, " " + arguments, true);
+    return RunDirectly(platform, program, arguments);
+  }
+  if (target.file.empty()) {
+    *remarks = "Uninstall executable not found on disk: " + command.executable +
+               ". Files may already be removed; only a leftover registry entry remains.";
+    return kUninstallExecutableNotFound;
+  }
+  if (!IsLocalAbsolutePath(target.file)) return RefuseNonLocal(target.file, remarks);
+  const std::string& arguments = command.arguments;
+  if (in_owner_session) {
+    return RunInOwnerSession(platform, target, target.file,
+                             arguments.empty() ? std::string() : " " + arguments, false);
+  }
+  if (platform.IsRunningAsSystem()) {
+    if (std::optional<std::string> refusal = CheckLaunchAsSystem(platform, target.file)) {
+      *remarks = *refusal;
+      return kUntrustedUninstaller;
+    }
+  }
+  return RunDirectly(platform, target.file, arguments);
 }
 
 }  // namespace varnok

@@ -1,31 +1,54 @@
 // Running one row's uninstall command by the right route.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "process/launch_platform.h"
+#include "process/row_files.h"
 #include "uninstall/uninstall_command.h"
 
 namespace varnok {
 
 constexpr unsigned kUninstallTimeoutMinutes = 30;
+constexpr unsigned long kUninstallTimeoutMs = kUninstallTimeoutMinutes * 60000UL;
 constexpr int kUninstallCommandMissing = 87;
 constexpr int kUninstallExecutableNotFound = 51005;
-constexpr int kNoOwnerSession = 1312;  // ERROR_NO_SUCH_LOGON_SESSION
+constexpr int kNoOwnerSession = 1312;        // ERROR_NO_SUCH_LOGON_SESSION
+constexpr int kPathRefused = 161;            // ERROR_BAD_PATHNAME
+constexpr int kUntrustedUninstaller = 5;     // ERROR_ACCESS_DENIED
+constexpr int kOwnerBudgetSpent = 1460;      // ERROR_TIMEOUT
+
+// Where and how a row's command runs.
+struct LaunchTarget {
+  RowAccess access;
+  std::string file;  // executables: the located uninstaller, run by this full path; empty: missing
+  unsigned long user_timeout_ms = kUninstallTimeoutMs;  // launches in the owner's session
+};
 
 // Runs `command` and returns the launch result: the uninstaller's exit code, 258 after the
 // time-out, a Win32 error when it cannot be started, 87 without a command, 51005 when the
-// executable is missing everywhere, or 1312 when a per-user executable row's owner has no session
-// under LocalSystem. `remarks` is emptied and set only for 87, 51005 and 1312.
+// executable is missing everywhere, 1312 for a row whose owner has no usable session, 161 when
+// the file to start is not a local absolute path, or 5 when LocalSystem would run a file that an
+// account other than an administrator controls. `remarks` is emptied and set for 87, 51005,
+// 1312, 161 and 5.
 //
-// Under LocalSystem a per-user row runs only in a session of the user who owns the row's hive
-// (`owner_sid`); an executable row is never run as SYSTEM instead, while a Windows Installer row
-// falls back to msiexec with its validated product code.
+// A row routed to its owner's session runs only there, msiexec included; nothing of such a row
+// ever runs as SYSTEM. Every other row is started directly, with the checked file as the
+// application name, so that Windows never searches for the program.
 int ExecuteUninstallCommand(LaunchPlatform& platform, const UninstallCommand& command,
-                            const std::string& owner_sid, std::string* remarks);
+                            const LaunchTarget& target, std::string* remarks);
 
 // The session to use for a row owned by `owner_sid`: the first entry, in user-name order, whose
 // SID equals it (SIDs compared without regard to case). nullptr when there is none.
 const UserSession* FindOwnerSession(const SessionList& sessions, const std::string& owner_sid);
+
+// Why LocalSystem must not run `file` (see FindUserControl): every folder from the drive root
+// down, then the file, are read; administrators are SYSTEM, Administrators, TrustedInstaller
+// and the direct members of the local Administrators group. A link (reparse point) anywhere on
+// the way, or a descriptor that cannot be read, refuses too. Logs the refusal at ERROR, naming
+// the path, the account and the right, and returns the remarks text; nullopt when only
+// administrators control them.
+std::optional<std::string> CheckLaunchAsSystem(LaunchPlatform& platform, const std::string& file);
 
 }  // namespace varnok

@@ -13,9 +13,13 @@ namespace varnok {
 SessionList GetActiveUserSessions();
 
 // Starts the program as the session's user (new console, the user's environment block) and waits
-// up to `minutes`. Returns the exit code, 258 after the time-out, 6 when elevation was asked for
-// and failed, or the Win32 error of the first failing call.
-int CreateProcessInUserSession(const std::string& command_line, unsigned minutes,
+// up to `timeout_ms`. Returns the exit code, 258 after the time-out, 6 when elevation was asked
+// for and failed, or the Win32 error of the first failing call.
+int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                unsigned long session_id, const std::string& executable, bool elevate);
+
+// Makes the calling thread act as the user of the session (its token from WTSQueryUserToken)
+// until RevertToSelf. False when the token cannot be had or used.
+bool ImpersonateSessionUser(unsigned long session_id);
 
 }  // namespace varnok

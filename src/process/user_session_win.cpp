@@ -34,9 +34,8 @@ using DestroyEnvironmentBlockFn = BOOL(WINAPI*)(LPVOID);
 constexpr DWORD kUserSessionCreationFlags =
     CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE;  // 0x430
 
-DWORD WaitMilliseconds(unsigned minutes) {
-  const unsigned long long ms = static_cast<unsigned long long>(minutes) * 60000ULL;
-  return ms >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(ms);
+DWORD WaitMilliseconds(unsigned long timeout_ms) {
+  return timeout_ms >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(timeout_ms);
 }
 
 // The string SID of a token's user, or empty.
@@ -143,9 +142,9 @@ class EnvironmentBlock {
   void* block_ = nullptr;
 };
 
-int WaitForUserProcess(HANDLE process, unsigned long session_id, unsigned minutes) {
+int WaitForUserProcess(HANDLE process, unsigned long session_id, unsigned long timeout_ms) {
   const int sid = static_cast<int>(session_id);
-  if (::WaitForSingleObject(process, WaitMilliseconds(minutes)) != WAIT_OBJECT_0) {
+  if (::WaitForSingleObject(process, WaitMilliseconds(timeout_ms)) != WAIT_OBJECT_0) {
     LogError("operation : CreateProcessInUserSession; session_id : %d; status : failure; remarks : "
              "\"Process did not complete within the timeout period. Terminating process.\"; "
              "return_value : %d;",
@@ -196,7 +195,16 @@ SessionList GetActiveUserSessions() {
   return sessions;
 }
 
-int CreateProcessInUserSession(const std::string& command_line, unsigned minutes,
+bool ImpersonateSessionUser(unsigned long session_id) {
+  const win32::UniqueModule wtsapi = win32::LoadSystemLibrary("wtsapi32.dll");
+  const auto query_token = win32::GetProc<WTSQueryUserTokenFn>(wtsapi, "WTSQueryUserToken");
+  win32::UniqueHandle token;
+  if (!query_token || !query_token(session_id, token.put())) return false;
+  // The thread keeps its own impersonation token; the primary one is closed here.
+  return ::ImpersonateLoggedOnUser(token.get()) != FALSE;
+}
+
+int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                unsigned long session_id, const std::string& executable,
                                bool elevate) {
   const int sid = static_cast<int>(session_id);
@@ -249,7 +257,7 @@ int CreateProcessInUserSession(const std::string& command_line, unsigned minutes
   LogInfo("operation : CreateProcessInUserSession; session_id : %d; process_id : %d; remarks : "
           "\"Process created successfully. Waiting for completion.\";",
           sid, static_cast<int>(process.process_id()));
-  return WaitForUserProcess(process.process(), session_id, minutes);
+  return WaitForUserProcess(process.process(), session_id, timeout_ms);
 }
 
 }  // namespace varnok

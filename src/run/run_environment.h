@@ -1,12 +1,15 @@
-// What one uninstall run needs from the machine. The Windows build passes the real operations;
-// host tests pass a fake, so that every branch of the run (including the waits) runs in
-// milliseconds.
+// What one uninstall run needs from the machine. The program passes MachineRunEnvironment over
+// the real registry and platform; host tests of the driver pass a fake, so that every branch of
+// the run (including the waits) runs in milliseconds.
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "inventory/uninstall_entry.h"
+#include "process/row_files.h"
+#include "process/uninstall_execution.h"
 #include "uninstall/uninstall_command.h"
 
 namespace varnok {
@@ -16,15 +19,24 @@ class RunEnvironment {
   virtual ~RunEnvironment() = default;
   virtual std::vector<UninstallEntry> GetUninstallEntries() = 0;
   virtual bool IsUninstallEntryPresent(const UninstallEntry& entry) = 0;
-  virtual std::string FindMainExecutable(const std::string& folder, const std::string& hint) = 0;
-  virtual std::string GetFileVersion(const std::string& path) = 0;
   virtual std::string GetMsiexecPath() = 0;
-  // Runs the command built for `entry`; returns the exit code and fills `remarks` (see
-  // ExecuteUninstallCommand).
+
+  // Whose row it is and how it is handled (see ResolveRowAccess).
+  virtual RowAccess GetRowAccess(const UninstallEntry& entry) = 0;
+  // The file-system steps of a row, done as `access` says (see RowFiles).
+  virtual LocatedUninstaller LocateUninstaller(const RowAccess& access, std::string_view command,
+                                               const std::string& install_location) = 0;
+  virtual std::string FindMainExecutable(const RowAccess& access, const std::string& folder,
+                                         const std::string& hint) = 0;
+  virtual std::string GetFileVersion(const RowAccess& access, const std::string& path) = 0;
+
+  // Runs the command built for `entry` (see ExecuteUninstallCommand); returns the exit code and
+  // fills `remarks`.
   virtual int ExecuteUninstallCommand(const UninstallEntry& entry, const UninstallCommand& command,
-                                      std::string* remarks) = 0;
+                                      const LaunchTarget& target, std::string* remarks) = 0;
   virtual void RestoreDesktopShell() = 0;
   virtual void Sleep(unsigned milliseconds) = 0;
+  virtual unsigned long long NowMs() = 0;
 };
 
 }  // namespace varnok

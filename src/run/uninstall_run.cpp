@@ -3,6 +3,7 @@
 #include <map>
 #include <set>
 
+#include "common/local_path.h"
 #include "common/strings.h"
 #include "inventory/name_match.h"
 #include "inventory/version_rules.h"
@@ -10,6 +11,7 @@
 #include "run/bundles.h"
 #include "uninstall/classify.h"
 #include "uninstall/shared_uninstaller.h"
+#include "uninstall/uninstall_command.h"
 
 namespace varnok {
 namespace {
@@ -37,6 +39,39 @@ void LogSkipVersion() {
           "DisplayVersion or DisplayName).\";");
 }
 
+// The rows whose bundle has been handled. A per-user bundle row was written by a user: it may
+// vouch only for its own owner's rows, and machine-wide rows only for machine-wide rows.
+using HandledProduct = std::pair<std::string, std::string>;  // owner scope, ProductKey
+
+// "" for machine-wide rows; the hive's SID, or "HKCU", for per-user rows.
+std::string OwnerScope(const UninstallEntry& entry) {
+  if (entry.root == RegistryRoot::kUsers) return OwnerSidOf(entry);
+  if (entry.root == RegistryRoot::kCurrentUser) return "HKCU";
+  return std::string();
+}
+
+// Machine-wide rows first, then per-user rows, each group in bundle order: a user's rows can
+// neither delay nor precede the removal that the administrator asked for.
+void OrderByOwnerThenBundle(std::vector<UninstallEntry>* hits) {
+  std::vector<UninstallEntry> machine;
+  std::vector<UninstallEntry> per_user;
+  for (UninstallEntry& entry : *hits) {
+    (IsPerUserRoot(entry.root) ? per_user : machine).push_back(std::move(entry));
+  }
+  OrderNameHits(&machine);
+  OrderNameHits(&per_user);
+  hits->clear();
+  for (UninstallEntry& entry : machine) hits->push_back(std::move(entry));
+  for (UninstallEntry& entry : per_user) hits->push_back(std::move(entry));
+}
+
+// The command whose executable the guard and the search look at: the one the builder will use.
+const std::string& CommandSource(const UninstallEntry& entry, const RunOptions& options) {
+  return options.ExeArgs.empty() && !entry.quiet_uninstall_string.empty()
+             ? entry.quiet_uninstall_string
+             : entry.uninstall_string;
+}
+
 class Run {
  public:
   Run(const RunOptions& options, RunEnvironment& environment)
@@ -48,16 +83,22 @@ class Run {
  private:
   void ProcessEntry(const UninstallEntry& entry);
   bool PassesVersionRule(const UninstallEntry& entry);
-  bool PassesSharedUninstallerGuard(const UninstallEntry& entry);
+  bool AccessRefused(const RowAccess& access);
+  bool PassesSharedUninstallerGuard(const UninstallEntry& entry, const RowAccess& access,
+                                    const LocatedUninstaller& located, bool* refused);
   void RunAndVerify(const UninstallEntry& entry, const UninstallCommand& command,
-                    const std::string& key, bool main_bundle);
+                    const LaunchTarget& target, const HandledProduct& product, bool main_bundle);
+  void FailRow(int code, const std::string& remarks);
+  void RefusePath(const std::string& path);
   bool WaitUntilGone(const UninstallEntry& entry);
   int ChooseExitCode();
 
   const RunOptions& options_;
   RunEnvironment& env_;
   RunCounters counters_;
-  std::set<std::string> handled_products_;
+  std::set<HandledProduct> handled_products_;
+  // Time the launches of each owner's per-user rows have taken in this run, in ms.
+  std::map<std::string, unsigned long long> owner_time_spent_;
 };
 
 int Run::Execute() {
@@ -77,7 +118,7 @@ int Run::Execute() {
   counters_.name_hits = static_cast<int>(hits.size());
   LogInfo("operation : app_varnok; remarks : \"Name hits (%s): %d;\";",
           options_.NameMatchText.c_str(), counters_.name_hits);
-  OrderNameHits(&hits);
+  OrderByOwnerThenBundle(&hits);
   LogInfo("operation : app_varnok; remarks : \"Order: main bundle/Package Cache EXE first; nested "
           "MSI last if a bundle exists.\";");
   for (const UninstallEntry& entry : hits) ProcessEntry(entry);
@@ -97,8 +138,9 @@ void Run::ProcessEntry(const UninstallEntry& entry) {
           entry.registry_path.c_str(), entry.arch.c_str(), entry.display_name.c_str(),
           entry.display_version.c_str());
   const std::string key = ProductKey(entry);
+  const HandledProduct product{OwnerScope(entry), key};
   const bool main_bundle = IsMainBundle(entry);
-  if (handled_products_.count(key) != 0 && !main_bundle) {
+  if (handled_products_.count(product) != 0 && !main_bundle) {
     LogInfo("operation : app_varnok; remarks : \"SKIP: main bundle already handled this product "
             "(%s). Nested MSI/EXE will not run.\";",
             key.c_str());
@@ -111,28 +153,105 @@ void Run::ProcessEntry(const UninstallEntry& entry) {
     ++counters_.skipped_version;
     return;
   }
-  if (!PassesVersionRule(entry) || !PassesSharedUninstallerGuard(entry)) {
+  if (!PassesVersionRule(entry)) {
     ++counters_.skipped_version;
+    return;
+  }
+  // Nothing below touches the machine before the row's owner is known: a per-user row under
+  // LocalSystem is handled as its owner or not at all.
+  const RowAccess access = env_.GetRowAccess(entry);
+  if (AccessRefused(access)) return;
+
+  // Where the uninstaller really is, before the guard judges its folder (WhatIf too: read-only).
+  LocatedUninstaller located;
+  if (!IsMsiEntry(entry)) {
+    located = env_.LocateUninstaller(access, CommandSource(entry, options_), entry.install_location);
+    if (!located.refused_path.empty()) {
+      RefusePath(located.refused_path);
+      return;
+    }
+  }
+  bool refused = false;
+  if (!PassesSharedUninstallerGuard(entry, access, located, &refused)) {
+    if (!refused) ++counters_.skipped_version;
     return;
   }
   ++counters_.version_hits;
 
+  // The builder splits the stored command where the search did.
+  const std::string chosen = located.executable;
+  const NamesFile split_as_located = [&chosen](const std::string& candidate) {
+    return !chosen.empty() && candidate == chosen;
+  };
   const UninstallCommand command =
-      BuildUninstallCommand(entry, options_.ExeArgs, env_.GetMsiexecPath());
+      BuildUninstallCommand(entry, options_.ExeArgs, env_.GetMsiexecPath(), split_as_located);
   if (command.command_line.empty()) {
     ++counters_.failed;  // the builder has logged why
     return;
   }
   LogInfo("operation : app_varnok; installer_type : \"%s\"; command : \"%s\";",
           command.is_msi ? "MSI" : "EXE", command.command_line.c_str());
+  if (!command.is_msi && !located.file.empty() && located.file != command.executable) {
+    LogInfo("operation : app_varnok; remarks : \"The command's executable is not on disk as "
+            "written; the file found for it runs instead.\"; file_path : \"%s\";",
+            located.file.c_str());
+  }
   if (options_.WhatIf) {
     LogInfo("operation : app_varnok; remarks : \"WHATIF: would uninstall %s.\";",
             entry.display_name.c_str());
     ++counters_.success;
-    if (main_bundle) handled_products_.insert(key);
+    if (main_bundle) handled_products_.insert(product);
     return;
   }
-  RunAndVerify(entry, command, key, main_bundle);
+  LaunchTarget target;
+  target.access = access;
+  target.file = located.file;
+  RunAndVerify(entry, command, target, product, main_bundle);
+}
+
+// A per-user row under LocalSystem whose owner cannot be acted as: nothing of it is run or read
+// as SYSTEM, and the run reports it so that the agent retries once the user is logged on.
+bool Run::AccessRefused(const RowAccess& access) {
+  switch (access.route) {
+    case RowAccess::Route::kDirect:
+    case RowAccess::Route::kOwnerSession:
+      return false;
+    case RowAccess::Route::kNoOwnerSession:
+      LogError("operation : ExecuteUninstallCommand; status : failure; remarks : \"Per-user "
+               "uninstaller not run: the owner of the row has no interactive session, and it is "
+               "never run as SYSTEM\"; sid : \"%s\";",
+               access.owner_sid.c_str());
+      FailRow(kNoOwnerSession,
+              "Owner of the per-user row is not logged on; uninstaller not run as SYSTEM.");
+      return true;
+    case RowAccess::Route::kOwnerUnavailable:
+      LogError("operation : ExecuteUninstallCommand; status : failure; remarks : \"Per-user "
+               "uninstaller not run: the session token of the row's owner could not be used, and "
+               "nothing of the row is done as SYSTEM\"; sid : \"%s\"; session_id : %d;",
+               access.owner_sid.c_str(), static_cast<int>(access.session_id));
+      FailRow(kNoOwnerSession,
+              "The owner's session token could not be used; uninstaller not run as SYSTEM.");
+      return true;
+  }
+  return true;
+}
+
+// The row ends before a launch, reported as a failed uninstall so that every failed row carries
+// the same VERIFY line.
+void Run::FailRow(int code, const std::string& remarks) {
+  LogInfo("operation : app_varnok; exit_code : %d;", code);
+  LogError("operation : app_varnok; remarks : \"VERIFY: uninstall failed. exit_code : %d; "
+           "remarks : %s\";",
+           code, remarks.c_str());
+  ++counters_.failed;
+}
+
+void Run::RefusePath(const std::string& path) {
+  LogError("operation : app_varnok; status : failure; remarks : \"Path refused: only a local "
+           "absolute path (X:\\...) is opened or run; UNC, device and relative paths are not\"; "
+           "file_path : \"%s\";",
+           path.c_str());
+  FailRow(kPathRefused, "Path refused: " + path + " is not a local absolute path.");
 }
 
 // Only the first non-empty candidate is tested: a DisplayVersion that fails is not retried with
@@ -155,21 +274,27 @@ bool Run::PassesVersionRule(const UninstallEntry& entry) {
 
 // A generic uninstaller removes whatever product lives in its folder now, which may be another
 // version than the row names: run it only when that product's version satisfies the rule too.
-bool Run::PassesSharedUninstallerGuard(const UninstallEntry& entry) {
-  const std::string& source = options_.ExeArgs.empty() && !entry.quiet_uninstall_string.empty()
-                                  ? entry.quiet_uninstall_string
-                                  : entry.uninstall_string;
-  const std::string executable = GetExecutablePath(source);
+// The folder is the one of the file that will run. `refused` is set when the folder may not be
+// opened (the row has then failed).
+bool Run::PassesSharedUninstallerGuard(const UninstallEntry& entry, const RowAccess& access,
+                                       const LocatedUninstaller& located, bool* refused) {
+  std::string executable = located.file.empty() ? located.executable : located.file;
+  if (executable.empty()) executable = GetExecutablePath(CommandSource(entry, options_));
   if (!IsSharedUninstallerName(executable)) return true;
-  const std::string folder = GetParentPath(executable);
+  const std::string folder = FolderOf(executable);
   LogInfo("operation : app_varnok; remarks : \"Shared uninstall.exe folder: %s\";", folder.c_str());
-  const std::string main_exe = env_.FindMainExecutable(folder, entry.display_name);
+  if (!IsLocalAbsolutePath(folder)) {
+    RefusePath(folder);
+    *refused = true;
+    return false;
+  }
+  const std::string main_exe = env_.FindMainExecutable(access, folder, entry.display_name);
   if (main_exe.empty()) {
     LogInfo("operation : app_varnok; remarks : \"No second EXE next to Uninstall.exe. Registry "
             "version already matched; using Uninstall.exe.\";");
     return true;
   }
-  const std::string file_version = env_.GetFileVersion(main_exe);
+  const std::string file_version = env_.GetFileVersion(access, main_exe);
   const std::string folder_version = ExtractVersionFromText(GetParentPath(main_exe));
   const std::string name_version = ExtractVersionFromText(GetFileName(main_exe));
   LogInfo("operation : app_varnok; remarks : \"Main EXE: %s; Main EXE version: %s;\";",
@@ -198,9 +323,27 @@ bool Run::PassesSharedUninstallerGuard(const UninstallEntry& entry) {
 }
 
 void Run::RunAndVerify(const UninstallEntry& entry, const UninstallCommand& command,
-                       const std::string& key, bool main_bundle) {
+                       const LaunchTarget& launch, const HandledProduct& product,
+                       bool main_bundle) {
+  LaunchTarget target = launch;
+  const bool owner_session = target.access.route == RowAccess::Route::kOwnerSession;
+  if (owner_session) {
+    // One owner's rows share one time-out: a user cannot hold the agent for 30 minutes per row.
+    const unsigned long long spent = owner_time_spent_[target.access.owner_sid];
+    if (spent >= kUninstallTimeoutMs) {
+      LogError("operation : app_varnok; status : failure; remarks : \"Per-user uninstaller not "
+               "run: the uninstallers of this user's rows have used the 30-minute time-out of "
+               "this run\"; sid : \"%s\";",
+               target.access.owner_sid.c_str());
+      FailRow(kOwnerBudgetSpent, "The 30-minute time-out of this user's rows is used up.");
+      return;
+    }
+    target.user_timeout_ms = static_cast<unsigned long>(kUninstallTimeoutMs - spent);
+  }
   std::string remarks;
-  const int exit_code = env_.ExecuteUninstallCommand(entry, command, &remarks);
+  const unsigned long long started = env_.NowMs();
+  const int exit_code = env_.ExecuteUninstallCommand(entry, command, target, &remarks);
+  if (owner_session) owner_time_spent_[target.access.owner_sid] += env_.NowMs() - started;
   LogInfo("operation : app_varnok; exit_code : %d;", exit_code);
   if (exit_code == 1605) {
     LogInfo("operation : app_varnok; remarks : \"MSI 1605 = product not installed anymore. "
@@ -217,14 +360,14 @@ void Run::RunAndVerify(const UninstallEntry& entry, const UninstallCommand& comm
   if (!env_.IsUninstallEntryPresent(entry)) {
     LogInfo("operation : app_varnok; remarks : \"VERIFY: registry key gone. SUCCESS.\";");
     ++counters_.success;
-    if (main_bundle) handled_products_.insert(key);
+    if (main_bundle) handled_products_.insert(product);
     return;
   }
   if (main_bundle) {
     LogInfo("operation : app_varnok; remarks : \"VERIFY: bundle process ok but registry key still "
             "present. Marking bundle success; nested MSI/EXE will be skipped.\";");
     ++counters_.success;
-    handled_products_.insert(key);
+    handled_products_.insert(product);
     return;
   }
   LogInfo("operation : app_varnok; remarks : \"VERIFY: process ok but registry key still present. "

@@ -1,6 +1,7 @@
 #include "uninstall/shared_uninstaller.h"
 
 #include "common/strings.h"
+#include "log/log.h"
 
 namespace varnok {
 namespace {
@@ -80,6 +81,29 @@ std::string SelectMainExecutable(const std::vector<std::string>& listing, std::s
     }
   }
   return largest;
+}
+
+std::string LogFileVersion(const std::string& path, const FileVersionInfo& info) {
+  const char* remarks = nullptr;
+  switch (info.failure) {
+    case FileVersionInfo::Failure::kNone:
+      LogInfo("operation : GetFileVersion; file_path : \"%s\"; file_version : \"%s\"; status : "
+              "success;",
+              path.c_str(), info.version.c_str());
+      return info.version;
+    case FileVersionInfo::Failure::kFileMissing:
+      LogError("operation : GetFileVersion; file_path : \"%s\"; status : failure; remarks : \"File "
+               "does not exist\";",
+               path.c_str());
+      return std::string();
+    case FileVersionInfo::Failure::kSizeFailed: remarks = "GetFileVersionInfoSize failed"; break;
+    case FileVersionInfo::Failure::kInfoFailed: remarks = "GetFileVersionInfo failed"; break;
+    case FileVersionInfo::Failure::kQueryFailed: remarks = "VerQueryValue failed"; break;
+  }
+  LogError("operation : GetFileVersion; file_path : \"%s\"; status : failure; remarks : \"%s\"; "
+           "return_value : %d;",
+           path.c_str(), remarks, static_cast<int>(info.error));
+  return std::string();
 }
 
 }  // namespace varnok

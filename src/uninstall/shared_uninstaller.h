@@ -25,13 +25,28 @@ std::vector<std::string> NameTokens(std::string_view hint);
 std::string SelectMainExecutable(const std::vector<std::string>& listing, std::string_view hint,
                                  const std::function<int64_t(const std::string&)>& size_of);
 
+// What reading a file's version resource gave: the file version ("a.b.c.d"), or the step that
+// failed and its Win32 error.
+struct FileVersionInfo {
+  enum class Failure { kNone, kFileMissing, kSizeFailed, kInfoFailed, kQueryFailed };
+  std::string version;
+  Failure failure = Failure::kNone;
+  unsigned long error = 0;
+};
+
+// Writes the GetFileVersion line for `path` (INFO on success, ERROR naming the failed step) and
+// returns the version, empty on failure.
+std::string LogFileVersion(const std::string& path, const FileVersionInfo& info);
+
 // The file-system side, for the Windows build.
 // Full paths of the plain files directly inside `folder`, in the system's enumeration order.
 std::vector<std::string> ListFiles(const std::string& folder);
-// SelectMainExecutable over ListFiles, sizes from QueryFileSize; empty for a missing folder.
-std::string FindMainExecutable(const std::string& folder, std::string_view hint);
-// The file version ("a.b.c.d") of the fixed version resource, or empty. Logs its failures at
-// ERROR and its success at INFO.
+// The file version of the fixed version resource; logs nothing.
+FileVersionInfo ReadFileVersion(const std::string& path);
+// Loads version.dll for ReadFileVersion now, in the program's own context; call it before acting
+// as another user.
+void PreloadVersionLibrary();
+// ReadFileVersion, logged.
 std::string GetFileVersion(const std::string& path);
 
 }  // namespace varnok

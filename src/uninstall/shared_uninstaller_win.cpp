@@ -1,6 +1,5 @@
 #include <cstdio>
 
-#include "common/file_size.h"
 #include "log/log.h"
 #include "uninstall/shared_uninstaller.h"
 #include "win32/system_library.h"
@@ -18,13 +17,23 @@ using GetFileVersionInfoSizeAFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
 using GetFileVersionInfoAFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
 using VerQueryValueAFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
 
-void LogVersionFailure(const std::string& path, const char* remarks, DWORD error) {
-  LogError("operation : GetFileVersion; file_path : \"%s\"; status : failure; remarks : \"%s\"; "
-           "return_value : %d;",
-           path.c_str(), remarks, static_cast<int>(error));
+// Loaded once and kept for the process: a version may be read while acting as a row's owner, and
+// a DLL is never loaded under a user's token, where that user's own drive letters would apply.
+const win32::UniqueModule& VersionLibrary() {
+  static const win32::UniqueModule library = win32::LoadSystemLibrary("version.dll");
+  return library;
+}
+
+FileVersionInfo Failed(FileVersionInfo::Failure failure, DWORD error) {
+  FileVersionInfo info;
+  info.failure = failure;
+  info.error = error;
+  return info;
 }
 
 }  // namespace
+
+void PreloadVersionLibrary() { VersionLibrary(); }
 
 std::vector<std::string> ListFiles(const std::string& folder) {
   std::vector<std::string> files;
@@ -40,54 +49,42 @@ std::vector<std::string> ListFiles(const std::string& folder) {
   return files;
 }
 
-std::string FindMainExecutable(const std::string& folder, std::string_view hint) {
-  if (folder.empty() || !IsDirectory(folder)) return std::string();
-  return SelectMainExecutable(ListFiles(folder), hint, QueryFileSize);
-}
-
-std::string GetFileVersion(const std::string& path) {
+FileVersionInfo ReadFileVersion(const std::string& path) {
+  using Failure = FileVersionInfo::Failure;
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    LogError("operation : GetFileVersion; file_path : \"%s\"; status : failure; remarks : \"File "
-             "does not exist\";",
-             path.c_str());
-    return std::string();
+    return Failed(Failure::kFileMissing, 0);
   }
-  const win32::UniqueModule version = win32::LoadSystemLibrary("version.dll");
+  const win32::UniqueModule& version = VersionLibrary();
   const auto get_size = win32::GetProc<GetFileVersionInfoSizeAFn>(version, "GetFileVersionInfoSizeA");
   const auto get_info = win32::GetProc<GetFileVersionInfoAFn>(version, "GetFileVersionInfoA");
   const auto query = win32::GetProc<VerQueryValueAFn>(version, "VerQueryValueA");
-  if (!get_size || !get_info || !query) {
-    LogVersionFailure(path, "GetFileVersionInfoSize failed", ::GetLastError());
-    return std::string();
-  }
+  if (!get_size || !get_info || !query) return Failed(Failure::kSizeFailed, ::GetLastError());
   DWORD handle = 0;
   const DWORD size = get_size(path.c_str(), &handle);
-  if (size == 0) {
-    LogVersionFailure(path, "GetFileVersionInfoSize failed", ::GetLastError());
-    return std::string();
-  }
+  if (size == 0) return Failed(Failure::kSizeFailed, ::GetLastError());
   std::vector<char> block(size, '\0');
   if (!get_info(path.c_str(), handle, size, block.data())) {
-    LogVersionFailure(path, "GetFileVersionInfo failed", ::GetLastError());
-    return std::string();
+    return Failed(Failure::kInfoFailed, ::GetLastError());
   }
   void* fixed = nullptr;
   UINT length = 0;
   // A short block from a malformed resource would be read past its end.
   if (!query(block.data(), "\\", &fixed, &length) || length < sizeof(VS_FIXEDFILEINFO) || !fixed) {
-    LogVersionFailure(path, "VerQueryValue failed", ::GetLastError());
-    return std::string();
+    return Failed(Failure::kQueryFailed, ::GetLastError());
   }
-  const auto* info = static_cast<const VS_FIXEDFILEINFO*>(fixed);
+  const auto* fixed_info = static_cast<const VS_FIXEDFILEINFO*>(fixed);
   char text[128];
-  std::snprintf(text, sizeof text, "%d.%d.%d.%d", static_cast<int>(HIWORD(info->dwFileVersionMS)),
-                static_cast<int>(LOWORD(info->dwFileVersionMS)),
-                static_cast<int>(HIWORD(info->dwFileVersionLS)),
-                static_cast<int>(LOWORD(info->dwFileVersionLS)));
-  LogInfo("operation : GetFileVersion; file_path : \"%s\"; file_version : \"%s\"; status : success;",
-          path.c_str(), text);
-  return text;
+  std::snprintf(text, sizeof text, "%d.%d.%d.%d",
+                static_cast<int>(HIWORD(fixed_info->dwFileVersionMS)),
+                static_cast<int>(LOWORD(fixed_info->dwFileVersionMS)),
+                static_cast<int>(HIWORD(fixed_info->dwFileVersionLS)),
+                static_cast<int>(LOWORD(fixed_info->dwFileVersionLS)));
+  FileVersionInfo info;
+  info.version = text;
+  return info;
 }
+
+std::string GetFileVersion(const std::string& path) { return LogFileVersion(path, ReadFileVersion(path)); }
 
 }  // namespace varnok

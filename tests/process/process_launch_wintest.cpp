@@ -133,8 +133,8 @@ TEST_F(ExecuteFileTest, UserSessionLaunchUsesTheUsersOwnEnvironment) {
   // Wine hands out a token of the current user for any session, so the launch can be shown here.
   SetEnvironmentVariableA("VARNOK_PARENT_ONLY", "leaked");
   const std::string env_file = dir_ / "env.txt";
-  const int result = CreateProcessInUserSession(" 3010 --env VARNOK_PARENT_ONLY \"" + env_file + "\"", 1,
-                                                1, exe_, false);
+  const int result = CreateProcessInUserSession(" 3010 --env VARNOK_PARENT_ONLY \"" + env_file + "\"",
+                                                60000, 1, exe_, false);
   SetEnvironmentVariableA("VARNOK_PARENT_ONLY", nullptr);
   EXPECT_EQ(result, 3010);
   EXPECT_EQ(testing::ReadFileBytes(env_file), "<unset>");  // built from the user's profile
@@ -148,15 +148,19 @@ TEST_F(ExecuteFileTest, MovedUninstallerIsFoundInItsSearchFolder) {
   command.executable = exe_;  // no longer there
   command.arguments = "1641 --cwd \"" + (dir_ / "cwd.txt") + "\"";
   command.command_line = "\"" + exe_ + "\" " + command.arguments;
-  command.search_folders = {"", moved};
+  RowFiles files(SystemLaunchPlatform(), RowAccess());
+  LaunchTarget target;
+  target.file = LocateUninstaller(files, command.command_line, {"", moved}).file;
+  EXPECT_EQ(target.file, moved + "\\EXIT_WITH.EXE");
   std::string remarks;
-  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), command, "", &remarks), 1641);
+  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), command, target, &remarks), 1641);
   EXPECT_EQ(testing::ReadFileBytes(dir_ / "cwd.txt"), moved);
   EXPECT_EQ(remarks, "");
 
-  command.search_folders = {dir_ / "Nowhere"};
   ASSERT_TRUE(DeleteFileA((moved + "\\EXIT_WITH.EXE").c_str()));
-  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), command, "", &remarks), 51005);
+  target.file = LocateUninstaller(files, command.command_line, {dir_ / "Nowhere"}).file;
+  EXPECT_EQ(target.file, "");
+  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), command, target, &remarks), 51005);
 }
 
 }  // namespace

@@ -4,54 +4,17 @@
 
 #include <set>
 
+#include "support/host/fake_launch_platform.h"
 #include "support/host/log_capture.h"
 
 namespace varnok {
 namespace {
 
-// A machine as the launch sees it, recording every launch.
-class FakeLaunchPlatform : public LaunchPlatform {
- public:
-  bool system = false;
-  SessionList sessions;
-  std::set<std::string> files;
-  std::set<std::string> directories;
-  std::map<std::string, std::vector<std::string>> listings;
-  int result = 0;
-
-  std::vector<std::string> calls;
-  int session_queries = 0;
-
-  bool IsRunningAsSystem() override { return system; }
-  SessionList GetActiveUserSessions() override {
-    ++session_queries;
-    return sessions;
-  }
-  int CreateProcessInUserSession(const std::string& command_line, unsigned minutes,
-                                 unsigned long session_id, const std::string& executable,
-                                 bool elevate) override {
-    calls.push_back("session " + std::to_string(session_id) + " [" + executable + "] [" + command_line +
-                    "] " + std::to_string(minutes) + (elevate ? " elevated" : ""));
-    return result;
-  }
-  int ExecuteFile(const std::string& command_line, const std::string& executable,
-                  const std::string& working_directory, unsigned minutes) override {
-    calls.push_back("direct [" + command_line + "] [" + executable + "] in [" + working_directory +
-                    "] " + std::to_string(minutes));
-    return result;
-  }
-  void RestoreDesktopShell() override { calls.push_back("shell"); }
-  std::string GetMsiexecPath() override { return "C:\\Windows\\system32\\msiexec.exe"; }
-  bool IsExistingFile(const std::string& path) override { return files.count(path) != 0; }
-  bool IsExistingDirectory(const std::string& path) override { return directories.count(path) != 0; }
-  std::vector<std::string> ListFiles(const std::string& folder) override {
-    const auto it = listings.find(folder);
-    return it == listings.end() ? std::vector<std::string>() : it->second;
-  }
-};
+using testing::FakeLaunchPlatform;
 
 const char kCode[] = "{12345678-90AB-CDEF-1234-567890ABCDEF}";
 const char kOwner[] = "S-1-5-21-1-2-3-1002";
+const std::string kMsiexec = "C:\\Windows\\system32\\msiexec.exe";
 
 UninstallCommand Msi(bool per_user) {
   UninstallCommand c;
@@ -59,7 +22,7 @@ UninstallCommand Msi(bool per_user) {
   c.per_user = per_user;
   c.product_code = kCode;
   c.command_line = std::string("msiexec.exe /X ") + kCode + " /qn /norestart";
-  c.executable = "C:\\Windows\\system32\\msiexec.exe";
+  c.executable = kMsiexec;
   c.arguments = std::string("/X ") + kCode + " /qn /norestart";
   return c;
 }
@@ -74,102 +37,289 @@ UninstallCommand Exe(bool per_user, const std::string& exe, const std::string& a
   return c;
 }
 
-SessionList TwoUsers() {
-  // "Alice" sorts first but does not own the row.
-  return {{"Alice", {2, "S-1-5-21-1-2-3-1001"}}, {"bob", {3, kOwner}}};
+LaunchTarget Direct(const std::string& file = "") {
+  LaunchTarget target;
+  target.file = file;
+  return target;
+}
+
+LaunchTarget Owner(RowAccess::Route route, const std::string& file = "",
+                   unsigned long timeout_ms = kUninstallTimeoutMs) {
+  LaunchTarget target;
+  target.access.route = route;
+  target.access.session_id = route == RowAccess::Route::kOwnerSession ? 3 : 0;
+  target.access.owner_sid = kOwner;
+  target.file = file;
+  target.user_timeout_ms = timeout_ms;
+  return target;
 }
 
 TEST(ExecuteUninstallCommand, RoutesEachKindOfRow) {
-  const std::string msi_direct = std::string("direct [\"C:\\Windows\\system32\\msiexec.exe\" /X ") + kCode +
-                                 " /qn /norestart] [] in [C:\\Windows\\system32] 30";
+  const std::string msi_direct = "direct [\"" + kMsiexec + "\" /X " + kCode + " /qn /norestart] [" +
+                                 kMsiexec + "] in [C:\\Windows\\system32] 30";
+  using Route = RowAccess::Route;
   struct Row {
     const char* what;
     bool system;
-    SessionList sessions;
     UninstallCommand command;
+    LaunchTarget target;
     int result;
     std::vector<std::string> calls;
-    bool asked_for_sessions;
   };
   const Row rows[] = {
-      {"machine-wide MSI under SYSTEM with users logged on", true, TwoUsers(), Msi(false), 0,
-       {msi_direct, "shell"}, false},
-      {"per-user MSI in its owner's session, not the first name's", true, TwoUsers(), Msi(true), 0,
-       {std::string("session 3 [C:\\Windows\\system32\\msiexec.exe] [ /X ") + kCode + " /qn /norestart] 30", "shell"},
-       true},
-      {"per-user MSI whose owner is absent falls back to msiexec", true,
-       {{"Alice", {2, "S-1-5-21-1-2-3-1001"}}}, Msi(true), 0, {msi_direct, "shell"}, true},
-      {"per-user row of a normal user runs directly", false, TwoUsers(), Exe(true, "C:\\u.exe", "/S"), 0,
-       {"direct [\"C:\\u.exe\" /S] [] in [C:] 30", "shell"}, false},
-      {"machine-wide EXE under SYSTEM", true, TwoUsers(), Exe(false, "C:\\App\\u.exe", ""), 0,
-       {"direct [\"C:\\App\\u.exe\"] [] in [C:\\App] 30", "shell"}, false},
-      {"per-user EXE in its owner's session", true, TwoUsers(), Exe(true, "C:\\u.exe", "/S"), 0,
-       {"session 3 [C:\\u.exe] [ /S] 30", "shell"}, true},
-      {"per-user EXE without arguments gets no command line", true, TwoUsers(), Exe(true, "C:\\u.exe", ""), 0,
-       {"session 3 [C:\\u.exe] [] 30", "shell"}, true},
-      {"per-user EXE whose owner is absent is refused", true, {{"Alice", {2, "S-1-5-21-1-2-3-1001"}}},
-       Exe(true, "C:\\u.exe", "/S"), 1312, {}, true},
-      {"per-user EXE with nobody logged on is refused", true, {}, Exe(true, "C:\\u.exe", "/S"), 1312, {}, true},
+      {"machine-wide MSI under SYSTEM", true, Msi(false), Direct(), 0, {msi_direct, "shell"}},
+      {"per-user MSI in its owner's session", true, Msi(true), Owner(Route::kOwnerSession), 0,
+       {"session 3 [" + kMsiexec + "] [ /X " + kCode + " /qn /norestart] 1800000", "shell"}},
+      {"per-user MSI whose owner has no session is never run as SYSTEM", true, Msi(true),
+       Owner(Route::kNoOwnerSession), 1312, {}},
+      {"per-user MSI whose owner's token is unusable", true, Msi(true),
+       Owner(Route::kOwnerUnavailable), 1312, {}},
+      {"per-user row of a normal user runs directly, by its full path", false,
+       Exe(true, "C:\\u.exe", "/S"), Direct("C:\\u.exe"), 0,
+       {"direct [\"C:\\u.exe\" /S] [C:\\u.exe] in [C:\\] 30", "shell"}},
+      {"machine-wide EXE under SYSTEM", true, Exe(false, "C:\\App\\u.exe", ""),
+       Direct("C:\\App\\u.exe"), 0, {"direct [\"C:\\App\\u.exe\"] [C:\\App\\u.exe] in [C:\\App] 30", "shell"}},
+      {"the located substitute runs, in its own folder", true,
+       Exe(false, "C:\\Old\\unins000.exe", "/VERYSILENT"), Direct("D:\\App\\UNINS000.EXE"), 0,
+       {"direct [\"D:\\App\\UNINS000.EXE\" /VERYSILENT] [D:\\App\\UNINS000.EXE] in [D:\\App] 30", "shell"}},
+      {"per-user EXE in its owner's session", true, Exe(true, "C:\\u.exe", "/S"),
+       Owner(Route::kOwnerSession, "C:\\u.exe"), 0, {"session 3 [C:\\u.exe] [ /S] 1800000", "shell"}},
+      {"per-user EXE gets what is left of its owner's time", true, Exe(true, "C:\\u.exe", ""),
+       Owner(Route::kOwnerSession, "C:\\u.exe", 61000), 0, {"session 3 [C:\\u.exe] [] 61000", "shell"}},
+      {"per-user EXE whose owner has no session is refused", true, Exe(true, "C:\\u.exe", "/S"),
+       Owner(Route::kNoOwnerSession, "C:\\u.exe"), 1312, {}},
+      {"a file on a share is never started", false, Exe(false, "\\\\srv\\s\\u.exe", ""),
+       Direct("\\\\srv\\s\\u.exe"), 161, {}},
+      {"an executable found nowhere", true, Exe(false, "C:\\Gone\\u.exe", ""), Direct(), 51005, {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     FakeLaunchPlatform platform;
     platform.system = row.system;
-    platform.sessions = row.sessions;
-    platform.files = {"C:\\u.exe", "C:\\App\\u.exe"};
     std::string remarks = "stale";
-    EXPECT_EQ(ExecuteUninstallCommand(platform, row.command, kOwner, &remarks), row.result);
+    EXPECT_EQ(ExecuteUninstallCommand(platform, row.command, row.target, &remarks), row.result);
     EXPECT_EQ(platform.calls, row.calls);
-    EXPECT_EQ(platform.session_queries > 0, row.asked_for_sessions);
-    EXPECT_EQ(remarks, row.result == 1312
-                           ? "Owner of the per-user row is not logged on; uninstaller not run as SYSTEM."
-                           : "");
+    EXPECT_EQ(platform.session_queries, 0);  // the row's route was decided before
+    EXPECT_EQ(remarks.empty(), row.result == 0);
   }
 }
 
-TEST(ExecuteUninstallCommand, RefusalIsLoggedWithTheOwner) {
+TEST(ExecuteUninstallCommand, RefusalsAreLoggedWithWhatWasRefused) {
   FakeLaunchPlatform platform;
   platform.system = true;
-  platform.files = {"C:\\u.exe"};
   std::string remarks;
   testing::TakeLogLines();
-  ExecuteUninstallCommand(platform, Exe(true, "C:\\u.exe", ""), kOwner, &remarks);
-  const auto lines = testing::TakeLogLines();
+  ExecuteUninstallCommand(platform, Exe(true, "C:\\u.exe", ""),
+                          Owner(RowAccess::Route::kNoOwnerSession, "C:\\u.exe"), &remarks);
+  auto lines = testing::TakeLogLines();
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0].message, "operation : ExecuteUninstallCommand; command_line : \"\"C:\\u.exe\"\";");
   EXPECT_EQ(lines[1].level, LogLevel::kError);
   EXPECT_EQ(lines[1].message,
             "operation : ExecuteUninstallCommand; status : failure; remarks : \"Per-user uninstaller not "
             "run: the owner of the row has no interactive session, and it is never run as SYSTEM\"; sid : "
             "\"S-1-5-21-1-2-3-1002\";");
+  EXPECT_EQ(remarks, "Owner of the per-user row is not logged on; uninstaller not run as SYSTEM.");
+
+  ExecuteUninstallCommand(platform, Exe(false, "\\\\srv\\s\\u.exe", ""), Direct("\\\\srv\\s\\u.exe"), &remarks);
+  lines = testing::TakeLogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1].message,
+            "operation : ExecuteUninstallCommand; status : failure; remarks : \"Not started: only a local "
+            "absolute path is run\"; file_path : \"\\\\srv\\s\\u.exe\";");
+  EXPECT_TRUE(platform.security_reads.empty());
 }
 
-TEST(ExecuteUninstallCommand, FindsAMovedUninstallerOrGivesUp) {
+TEST(ExecuteUninstallCommand, WithoutACommandNothingHappens) {
   FakeLaunchPlatform platform;
-  platform.directories = {"D:\\App", "C:\\Old", "E:\\Empty"};
-  platform.files = {"C:\\Old"};  // never consulted as a file: it is a folder
-  platform.listings["D:\\App"] = {"D:\\App\\readme.txt", "D:\\App\\UNINS000.EXE"};
-  UninstallCommand moved = Exe(false, "C:\\Old\\unins000.exe", "/VERYSILENT");
-  moved.search_folders = {"", "E:\\Missing", "E:\\Empty", "D:\\App"};
   std::string remarks;
-  EXPECT_EQ(ExecuteUninstallCommand(platform, moved, "", &remarks), 0);
-  EXPECT_EQ(platform.calls, (std::vector<std::string>{
-                                "direct [\"D:\\App\\UNINS000.EXE\" /VERYSILENT] [] in [D:\\App] 30", "shell"}));
-
-  FakeLaunchPlatform nowhere;
-  nowhere.directories = {"C:\\Old"};  // the executable path names a folder: it counts as missing
-  UninstallCommand gone = Exe(false, "C:\\Old", "");
-  gone.search_folders = {"C:\\Nope"};
-  EXPECT_EQ(ExecuteUninstallCommand(nowhere, gone, "", &remarks), 51005);
-  EXPECT_EQ(remarks, "Uninstall executable not found on disk: C:\\Old. Files may already be removed; only "
-                     "a leftover registry entry remains.");
-  EXPECT_TRUE(nowhere.calls.empty());
-
-  UninstallCommand empty;
   testing::TakeLogLines();
-  EXPECT_EQ(ExecuteUninstallCommand(nowhere, empty, "", &remarks), 87);
+  EXPECT_EQ(ExecuteUninstallCommand(platform, UninstallCommand(), Direct(), &remarks), 87);
   EXPECT_EQ(remarks, "Uninstall command could not be constructed");
   EXPECT_TRUE(testing::TakeLogLines().empty());
+  EXPECT_TRUE(platform.calls.empty());
+
+  EXPECT_EQ(ExecuteUninstallCommand(platform, Exe(false, "C:\\Old", ""), Direct(), &remarks), 51005);
+  EXPECT_EQ(remarks, "Uninstall executable not found on disk: C:\\Old. Files may already be removed; only "
+                     "a leftover registry entry remains.");
+}
+
+// Owners and DACLs as Windows ships them (Get-Acl's Sddl), and as installers and users leave them.
+const char kProgramFiles[] =
+    "O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+    "D:PAI(A;;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)"
+    "(A;CIIO;GA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)"
+    "(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)(A;;0x1200a9;;;BU)"
+    "(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;AC)(A;OICIIO;GXGR;;;AC)";
+const char kDriveRoot[] =
+    "O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+    "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;CI;LC;;;AU)(A;OICIIO;SDGXGWGR;;;AU)";
+const char kProgramData[] =
+    "O:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GA;;;CO)(A;OICI;0x1200a9;;;BU)(A;CI;DCLCRPCR;;;BU)";
+// A folder an installer created below ProgramData: it inherits "users may add files".
+const char kProgramDataSubfolder[] =
+    "O:BAD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIIOID;GA;;;CO)(A;OICIID;0x1200a9;;;BU)"
+    "(A;CIID;DCLCRPCR;;;BU)";
+const char kInstalledFile[] = "O:BAD:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)";
+
+TEST(CheckLaunchAsSystem, JudgesTheFileItsFolderAndEveryFolderAbove) {
+  const std::string exe = "C:\\Program Files\\Contoso\\uninstall.exe";
+  const std::string pd_exe = "C:\\ProgramData\\My App\\remove.exe";
+  struct Case {
+    const char* what;
+    std::string file;
+    std::map<std::string, std::string> sddl;
+    std::vector<std::string> members;
+    bool refused;
+    std::string path, account, right;
+  };
+  const std::map<std::string, std::string> program_files = {
+      {"C:\\", kDriveRoot}, {"C:\\Program Files", kProgramFiles},
+      {"C:\\Program Files\\Contoso", "O:BAD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;0x1200a9;;;BU)(A;OICIIOID;GA;;;CO)"},
+      {exe, kInstalledFile}};
+  auto with = [](std::map<std::string, std::string> base, const std::string& path, const std::string& sddl) {
+    base[path] = sddl;
+    return base;
+  };
+  const std::map<std::string, std::string> program_data = {
+      {"C:\\", kDriveRoot}, {"C:\\ProgramData", kProgramData},
+      {"C:\\ProgramData\\My App", kProgramDataSubfolder}, {pd_exe, kInstalledFile}};
+  const Case cases[] = {
+      {"an uninstaller under Program Files", exe, program_files, {}, false, "", "", ""},
+      {"a folder below ProgramData: users may add files beside it", pd_exe, program_data, {}, true,
+       "C:\\ProgramData\\My App", "BUILTIN\\Users (S-1-5-32-545)", "add file"},
+      {"users may modify the product's folder", exe,
+       with(program_files, "C:\\Program Files\\Contoso", "O:BAD:AI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)"),
+       {}, true, "C:\\Program Files\\Contoso", "BUILTIN\\Users (S-1-5-32-545)", "add file"},
+      {"users may write the file itself", exe,
+       with(program_files, exe, "O:BAD:(A;;FA;;;BA)(A;;0x120116;;;BU)"), {}, true, exe,
+       "BUILTIN\\Users (S-1-5-32-545)", "write"},
+      {"a user owns the file", exe,
+       with(program_files, exe, "O:S-1-5-21-1-2-3-1001D:(A;;FA;;;BA)(A;;FA;;;SY)"), {}, true, exe,
+       "S-1-5-21-1-2-3-1001", "owner"},
+      {"an administrator the group lists owns the file", exe,
+       with(program_files, exe, "O:S-1-5-21-1-2-3-500D:(A;;FA;;;BA)(A;;FA;;;SY)"),
+       {"S-1-5-21-1-2-3-500"}, false, "", "", ""},
+      {"a deny entry before the allow does not count", exe,
+       with(program_files, exe, "O:BAD:(D;;FA;;;BU)(A;;FA;;;BA)(A;;0x1301bf;;;BU)"), {}, true, exe,
+       "BUILTIN\\Users (S-1-5-32-545)", "write"},
+      {"inherit-only CREATOR OWNER grants nothing on the folder", exe,
+       with(program_files, "C:\\Program Files\\Contoso", "O:BAD:(A;;FA;;;BA)(A;OICIIO;GA;;;CO)(A;OICIIO;FA;;;BU)"),
+       {}, false, "", "", ""},
+      {"everyone may rename a folder above", exe,
+       with(program_files, "C:\\Program Files", "O:BAD:(A;;FA;;;BA)(A;;SD;;;WD)"), {}, true,
+       "C:\\Program Files", "Everyone (S-1-1-0)", "delete"},
+      {"adding a file two folders up is harmless", exe,
+       with(program_files, "C:\\Program Files", "O:BAD:(A;;FA;;;BA)(A;;0x116;;;BU)"), {}, false, "", "", ""},
+      {"generic write on the file", exe, with(program_files, exe, "O:BAD:(A;;FA;;;BA)(A;;GW;;;AU)"),
+       {}, true, exe, "S-1-5-11", "generic write"},
+      {"no DACL at all", exe, with(program_files, exe, "O:BAD:NO_ACCESS_CONTROL"), {}, true, exe,
+       "Everyone (S-1-1-0)", "full control (no DACL)"},
+      {"an entry of unknown type", exe, with(program_files, exe, "O:BAD:(A;;FA;;;BA)(ZZ;;FA;;;BU)"),
+       {}, true, exe, "BUILTIN\\Users (S-1-5-32-545)", "unrecognised entry"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeLaunchPlatform platform;
+    platform.system = true;
+    platform.sddl = c.sddl;
+    platform.administrators_members = c.members;
+    platform.account_names = {{"S-1-5-32-545", "BUILTIN\\Users"}, {"S-1-1-0", "Everyone"}};
+    testing::TakeLogLines();
+    std::string remarks;
+    const int result = ExecuteUninstallCommand(platform, Exe(false, c.file, "/S"), Direct(c.file), &remarks);
+    const auto lines = testing::TakeLogLines();
+    if (!c.refused) {
+      EXPECT_EQ(result, 0);
+      EXPECT_EQ(platform.calls.size(), 2u);
+      continue;
+    }
+    EXPECT_EQ(result, 5);
+    EXPECT_TRUE(platform.calls.empty());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().level, LogLevel::kError);
+    EXPECT_EQ(lines.back().message,
+              "operation : ExecuteUninstallCommand; status : failure; remarks : \"Uninstaller not run as "
+              "SYSTEM: an account that is not an administrator can change it or add files beside it\"; "
+              "file_path : \"" + c.path + "\"; account : \"" + c.account + "\"; right : \"" + c.right + "\";");
+    EXPECT_EQ(remarks, "Uninstaller not run as SYSTEM: " + c.account + " has " + c.right + " on " + c.path + ".");
+  }
+}
+
+TEST(CheckLaunchAsSystem, OnlyDirectLaunchesOfExecutablesAsSystemAreJudged) {
+  struct Case {
+    const char* what;
+    bool system;
+    UninstallCommand command;
+    LaunchTarget target;
+    size_t reads;
+  };
+  const std::string pd_exe = "C:\\ProgramData\\My App\\remove.exe";
+  const Case cases[] = {
+      {"machine-wide executable as SYSTEM: file, folder, ProgramData, C:\\", true,
+       Exe(false, pd_exe, ""), Direct(pd_exe), 4},
+      {"the same run by hand", false, Exe(false, pd_exe, ""), Direct(pd_exe), 0},
+      {"msiexec from the system directory", true, Msi(false), Direct(), 0},
+      {"a per-user row in its owner's session", true, Exe(true, pd_exe, ""),
+       Owner(RowAccess::Route::kOwnerSession, pd_exe), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeLaunchPlatform platform;
+    platform.system = c.system;
+    std::string remarks;
+    ExecuteUninstallCommand(platform, c.command, c.target, &remarks);
+    EXPECT_EQ(platform.security_reads.size(), c.reads);
+  }
+
+  FakeLaunchPlatform unreadable;
+  unreadable.system = true;
+  unreadable.unreadable_security = {"C:\\ProgramData"};
+  std::string remarks;
+  testing::TakeLogLines();
+  EXPECT_EQ(ExecuteUninstallCommand(unreadable, Exe(false, pd_exe, ""), Direct(pd_exe), &remarks), 5);
+  EXPECT_TRUE(unreadable.calls.empty());
+  EXPECT_EQ(testing::TakeLogLines().back().message,
+            "operation : ExecuteUninstallCommand; status : failure; remarks : \"Uninstaller not run as SYSTEM: "
+            "the owner and permissions of a path could not be read\"; file_path : \"C:\\ProgramData\"; "
+            "error_code : 5;");
+}
+
+TEST(CheckLaunchAsSystem, WalksDownFromTheRootAndStopsAtTheFirstProblem) {
+  const std::string pd_exe = "C:\\ProgramData\\My App\\remove.exe";
+  struct Case {
+    const char* what;
+    std::set<std::string> links;
+    std::map<std::string, std::string> sddl;
+    std::vector<std::string> reads;
+    std::string last_line;
+  };
+  const std::string refused = "operation : ExecuteUninstallCommand; status : failure; remarks : \"Uninstaller not run as SYSTEM: ";
+  const Case cases[] = {
+      {"a folder users may add files to: its content is never opened", {},
+       {{"C:\\ProgramData\\My App", kProgramDataSubfolder}},
+       {"C:\\", "C:\\ProgramData", "C:\\ProgramData\\My App"},
+       refused + "an account that is not an administrator can change it or add files beside it\"; file_path : "
+                 "\"C:\\ProgramData\\My App\"; account : \"S-1-5-32-545\"; right : \"add file\";"},
+      {"a link on the way, however it is protected", {"C:\\ProgramData\\My App"}, {},
+       {"C:\\", "C:\\ProgramData", "C:\\ProgramData\\My App"},
+       refused + "the path goes through a link (reparse point)\"; file_path : \"C:\\ProgramData\\My App\";"},
+      {"the file itself is a link", {pd_exe}, {},
+       {"C:\\", "C:\\ProgramData", "C:\\ProgramData\\My App", pd_exe},
+       refused + "the path goes through a link (reparse point)\"; file_path : \"" + pd_exe + "\";"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeLaunchPlatform platform;
+    platform.system = true;
+    platform.links = c.links;
+    platform.sddl = c.sddl;
+    std::string remarks;
+    testing::TakeLogLines();
+    EXPECT_EQ(ExecuteUninstallCommand(platform, Exe(false, pd_exe, ""), Direct(pd_exe), &remarks), 5);
+    EXPECT_EQ(platform.security_reads, c.reads);
+    EXPECT_TRUE(platform.calls.empty());
+    EXPECT_EQ(testing::TakeLogLines().back().message, c.last_line);
+  }
 }
 
 TEST(FindOwnerSession, NameOrderDecidesAmongTheOwnersSessions) {

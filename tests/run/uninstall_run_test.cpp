@@ -351,16 +351,219 @@ TEST(UninstallRun, RowWithoutCommandFailsWithoutRunning) {
   for (const std::string& line : r.lines) EXPECT_NE(line, "INFO operation : app_varnok; installer_type : \"EXE\"; command : \"\";");
 }
 
-TEST(UninstallRun, PerUserRowsCarryTheirOwnerToTheLaunch) {
+UninstallEntry UserRow(const std::string& sid, const std::string& key, const std::string& name,
+                       const std::string& version, const std::string& uninstall) {
+  UninstallEntry e = Row(key, name, version, uninstall);
+  e.root = RegistryRoot::kUsers;
+  e.arch = "per-user (" + sid + ")";
+  e.registry_path = sid + "\\" + kU + key;
+  return e;
+}
+
+RowAccess InSession(const std::string& sid, unsigned long session) {
+  RowAccess access;
+  access.route = RowAccess::Route::kOwnerSession;
+  access.session_id = session;
+  access.owner_sid = sid;
+  return access;
+}
+
+const char kBob[] = "S-1-5-21-7-8-9-1001";
+const char kEve[] = "S-1-5-21-7-8-9-1002";
+
+TEST(UninstallRun, APerUserRowIsHandledAsItsOwnerOrNotAtAll) {
   FakeRunEnvironment env;
-  UninstallEntry mine = Row("Mine", "Foo", "1.0", "\"C:\\Users\\bob\\foo\\u.exe\"");
-  mine.root = RegistryRoot::kUsers;
-  mine.registry_path = "S-1-5-21-7-8-9-1001\\" + kU + "Mine";
-  env.inventory = {mine};
-  RunWith(Options("Foo", "Exact", "1.0"), env);
+  const UninstallEntry row = UserRow(kBob, "Mine", "Foo", "1.0", "\"C:\\Users\\bob\\foo\\uninstall.exe\"");
+  const UninstallEntry old = UserRow(kBob, "Old", "Foo", "0.9", "\"C:\\Users\\bob\\old\\u.exe\"");
+  env.inventory = {row, old};
+  RowAccess absent;
+  absent.route = RowAccess::Route::kNoOwnerSession;
+  absent.owner_sid = kBob;
+  env.access[row.registry_path] = absent;
+  const Result r = RunWith(Options("Foo", "Exact", "1.0"), env);
+  // The owner is looked up once the rule matched, before any file step; a skipped row costs none.
+  EXPECT_EQ(env.probes, (std::vector<std::string>{"access " + row.registry_path}));
+  EXPECT_TRUE(env.launches.empty());
+  const std::vector<std::string> tail = {
+      "INFO operation : app_varnok; remarks : \"Version candidate [1.0]: Exact match 1.0 = 1.0\";",
+      "ERROR operation : ExecuteUninstallCommand; status : failure; remarks : \"Per-user uninstaller not run: "
+      "the owner of the row has no interactive session, and it is never run as SYSTEM\"; sid : \"" +
+          std::string(kBob) + "\";",
+      "INFO operation : app_varnok; exit_code : 1312;",
+      "ERROR operation : app_varnok; remarks : \"VERIFY: uninstall failed. exit_code : 1312; remarks : Owner "
+      "of the per-user row is not logged on; uninstaller not run as SYSTEM.\";",
+  };
+  const auto at = std::find(r.lines.begin(), r.lines.end(), tail[0]);
+  ASSERT_NE(at, r.lines.end());
+  EXPECT_EQ(std::vector<std::string>(at, at + 4), tail);
+  EXPECT_TRUE(Has(r, Summary(2, 0, 1, 0, 1)));
+  EXPECT_EQ(r.exit_code, 51006);
+
+  // In the owner's session the row's file steps and its launch carry that session.
+  FakeRunEnvironment present;
+  present.inventory = {row};
+  present.access[row.registry_path] = InSession(kBob, 5);
+  present.main_executables["C:\\Users\\bob\\foo"] = "";
+  EXPECT_EQ(RunWith(Options("Foo", "Exact", "1.0"), present).exit_code, 0);
+  ASSERT_EQ(present.launches.size(), 1u);
+  EXPECT_EQ(present.launches[0].target.access.session_id, 5u);
+  EXPECT_EQ(present.launches[0].target.file, "C:\\Users\\bob\\foo\\uninstall.exe");
+  EXPECT_EQ(present.probes, (std::vector<std::string>{"access " + row.registry_path,
+                                                      "locate \"C:\\Users\\bob\\foo\\uninstall.exe\"",
+                                                      "main C:\\Users\\bob\\foo"}));
+}
+
+TEST(UninstallRun, MachineWideRowsRunBeforePerUserRows) {
+  FakeRunEnvironment env;
+  env.inventory = {
+      UserRow(kBob, "UserBundle", "Foo", "1.0", "\"C:\\Users\\bob\\setup.exe\" /uninstall"),
+      Row("Plain", "Foo", "1.0", "\"C:\\Foo\\remove.exe\""),
+      MsiRow("{11111111-2222-3333-4444-555555555555}", "Foo", "1.0"),
+      UserRow(kBob, "UserPlain", "Foo", "0.9", "\"C:\\Users\\bob\\remove.exe\""),
+  };
+  RunOptions o = Options("Foo", "Range", "0", "9");
+  RunWith(o, env);
+  std::vector<std::string> order;
+  for (const auto& launch : env.launches) order.push_back(launch.registry_path);
+  EXPECT_EQ(order, (std::vector<std::string>{kU + "{11111111-2222-3333-4444-555555555555}", kU + "Plain",
+                                             std::string(kBob) + "\\" + kU + "UserBundle",
+                                             std::string(kBob) + "\\" + kU + "UserPlain"}));
+}
+
+TEST(UninstallRun, ABundleVouchesOnlyForRowsOfItsOwnOwner) {
+  const std::string code = "{11111111-2222-3333-4444-555555555555}";
+  const std::string bundle_cmd = "\"C:\\Setup\\setup.exe\" /uninstall";
+  struct Case {
+    const char* what;
+    std::vector<UninstallEntry> inventory;
+    std::string bundle_path;
+    std::vector<std::string> launched;
+  };
+  UninstallEntry user_msi = MsiRow(code, "Foo", "1.0");
+  user_msi.root = RegistryRoot::kUsers;
+  user_msi.registry_path = std::string(kBob) + "\\" + kU + code;
+  UninstallEntry eve_msi = user_msi;
+  eve_msi.registry_path = std::string(kEve) + "\\" + kU + code;
+  const std::string bob_bundle = std::string(kBob) + "\\" + kU + "Bundle";
+  const Case cases[] = {
+      {"a machine-wide bundle handles machine-wide packages", {Row("Bundle", "Foo", "1.0", bundle_cmd), MsiRow(code, "Foo", "1.0")},
+       kU + "Bundle", {kU + "Bundle"}},
+      {"a user's bundle never handles the machine-wide package",
+       {UserRow(kBob, "Bundle", "Foo", "1.0", bundle_cmd), MsiRow(code, "Foo", "1.0")}, bob_bundle,
+       {kU + code, bob_bundle}},
+      {"a machine-wide bundle does not speak for a user's package",
+       {Row("Bundle", "Foo", "1.0", bundle_cmd), user_msi}, kU + "Bundle", {kU + "Bundle", user_msi.registry_path}},
+      {"a user's bundle handles that user's package", {UserRow(kBob, "Bundle", "Foo", "1.0", bundle_cmd), user_msi},
+       bob_bundle, {bob_bundle}},
+      {"but not another user's", {UserRow(kBob, "Bundle", "Foo", "1.0", bundle_cmd), eve_msi}, bob_bundle,
+       {bob_bundle, eve_msi.registry_path}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeRunEnvironment env;
+    env.inventory = c.inventory;
+    env.outcomes[c.bundle_path] = {0, "", -1};  // exits 0 and keeps its row
+    RunWith(Options("Foo", "Exact", "1.0"), env);
+    std::vector<std::string> launched;
+    for (const auto& launch : env.launches) launched.push_back(launch.registry_path);
+    EXPECT_EQ(launched, c.launched);
+  }
+}
+
+TEST(UninstallRun, OneOwnersRowsShareOneThirtyMinuteTimeout) {
+  FakeRunEnvironment env;
+  const UninstallEntry first = UserRow(kBob, "A", "Foo", "1.0", "\"C:\\Users\\bob\\a.exe\"");
+  const UninstallEntry second = UserRow(kBob, "B", "Foo", "1.0", "\"C:\\Users\\bob\\b.exe\"");
+  const UninstallEntry third = UserRow(kBob, "C", "Foo", "1.0", "\"C:\\Users\\bob\\c.exe\"");
+  const UninstallEntry eves = UserRow(kEve, "D", "Foo", "1.0", "\"C:\\Users\\eve\\d.exe\"");
+  env.inventory = {first, second, third, eves};
+  for (const auto* row : {&first, &second, &third}) env.access[row->registry_path] = InSession(kBob, 2);
+  env.access[eves.registry_path] = InSession(kEve, 3);
+  env.outcomes[first.registry_path] = {0, "", 0, 20 * 60000};
+  env.outcomes[second.registry_path] = {258, "", 0, 10 * 60000};  // killed when the budget ran out
+  const Result r = RunWith(Options("Foo", "Exact", "1.0"), env);
+  ASSERT_EQ(env.launches.size(), 3u);
+  EXPECT_EQ(env.launches[0].target.user_timeout_ms, 30 * 60000ul);
+  EXPECT_EQ(env.launches[1].target.user_timeout_ms, 10 * 60000ul);
+  EXPECT_EQ(env.launches[2].registry_path, eves.registry_path);
+  EXPECT_EQ(env.launches[2].target.user_timeout_ms, 30 * 60000ul);  // another user's own budget
+  EXPECT_TRUE(Has(r, "ERROR operation : app_varnok; status : failure; remarks : \"Per-user uninstaller not run: "
+                     "the uninstallers of this user's rows have used the 30-minute time-out of this run\"; sid : \"" +
+                         std::string(kBob) + "\";"));
+  EXPECT_TRUE(Has(r, "ERROR operation : app_varnok; remarks : \"VERIFY: uninstall failed. exit_code : 1460; "
+                     "remarks : The 30-minute time-out of this user's rows is used up.\";"));
+  EXPECT_TRUE(Has(r, Summary(4, 4, 0, 2, 2)));
+}
+
+TEST(UninstallRun, TheGuardJudgesTheFolderOfTheFileThatRuns) {
+  // The stored uninstaller is gone; a generic one of the same name lives in InstallLocation,
+  // beside the product's 3.0 program. A 2.x rule must not run it.
+  FakeRunEnvironment env;
+  UninstallEntry row = Row("Foo", "Foo", "2.4", "\"C:\\Old\\uninstall.exe\"");
+  row.install_location = "D:\\Foo";
+  env.inventory = {row};
+  env.found_instead["C:\\Old\\uninstall.exe"] = "D:\\Foo\\uninstall.exe";
+  env.main_executables["D:\\Foo"] = "D:\\Foo\\Foo.exe";
+  env.file_versions["D:\\Foo\\Foo.exe"] = "3.0.0.0";
+  const Result r = RunWith(Options("Foo", "Series", "2"), env);
+  EXPECT_TRUE(Has(r, "INFO operation : app_varnok; remarks : \"Shared uninstall.exe folder: D:\\Foo\";"));
+  EXPECT_TRUE(Has(r, "INFO operation : app_varnok; remarks : \"SKIP: ARP row matches the rule, but the product in "
+                     "this folder is a DIFFERENT version (3.0.0.0). Running uninstall.exe would remove the live "
+                     "product. Not proceeding.\";"));
+  EXPECT_TRUE(env.launches.empty());
+  EXPECT_EQ(r.exit_code, 51002);
+
+  // When the version matches, the file that runs is named after the command.
+  env.file_versions["D:\\Foo\\Foo.exe"] = "2.4.0.0";
+  const Result ok = RunWith(Options("Foo", "Series", "2"), env);
+  const auto command = std::find(ok.lines.begin(), ok.lines.end(),
+                                 "INFO operation : app_varnok; installer_type : \"EXE\"; command : "
+                                 "\"\"C:\\Old\\uninstall.exe\" /S\";");
+  ASSERT_NE(command, ok.lines.end());
+  EXPECT_EQ(*(command + 1), "INFO operation : app_varnok; remarks : \"The command's executable is not on disk as "
+                            "written; the file found for it runs instead.\"; file_path : \"D:\\Foo\\uninstall.exe\";");
   ASSERT_EQ(env.launches.size(), 1u);
-  EXPECT_TRUE(env.launches[0].command.per_user);
-  EXPECT_EQ(OwnerSidOf(mine), "S-1-5-21-7-8-9-1001");
+  EXPECT_EQ(env.launches[0].target.file, "D:\\Foo\\uninstall.exe");
+
+  // A file found as written adds no line.
+  FakeRunEnvironment plain;
+  plain.inventory = {Row("Bar", "Bar", "2.4", "\"C:\\Bar\\remove.exe\"")};
+  for (const std::string& line : RunWith(Options("Bar", "Series", "2"), plain).lines) {
+    EXPECT_EQ(line.find("runs instead"), std::string::npos);
+  }
+}
+
+TEST(UninstallRun, APathThatMayNotBeOpenedFailsTheRow) {
+  FakeRunEnvironment env;
+  env.inventory = {Row("Share", "Foo", "1.0", "\\\\srv\\share\\uninstall.exe /S"),
+                   Row("Msi", "Foo", "1.0", "\\\\srv\\share\\uninstall.exe"),
+                   Row("Ok", "Foo", "1.0", "\"C:\\Foo\\u.exe\"")};
+  env.inventory[1].is_windows_installer = true;
+  env.inventory[1].key_name = "{11111111-2222-3333-4444-555555555555}";
+  env.refused_paths["\\\\srv\\share\\uninstall.exe"] = "\\\\srv\\share\\uninstall.exe";
+  const Result r = RunWith(Options("Foo", "Exact", "1.0"), env);
+  const std::string refused =
+      "ERROR operation : app_varnok; status : failure; remarks : \"Path refused: only a local absolute path "
+      "(X:\\...) is opened or run; UNC, device and relative paths are not\"; file_path : \"";
+  EXPECT_TRUE(Has(r, refused + "\\\\srv\\share\\uninstall.exe\";"));
+  // The guard of a Windows Installer row does not open the share either.
+  EXPECT_TRUE(Has(r, refused + "\\\\srv\\share\";"));
+  EXPECT_EQ(std::count(r.lines.begin(), r.lines.end(), "INFO operation : app_varnok; exit_code : 161;"), 2);
+  for (const std::string& probe : env.probes) EXPECT_NE(probe, "main \\\\srv\\share");
+  ASSERT_EQ(env.launches.size(), 1u);
+  EXPECT_EQ(env.launches[0].registry_path, kU + "Ok");
+  EXPECT_TRUE(Has(r, Summary(3, 1, 0, 1, 2)));
+}
+
+TEST(UninstallRun, WhatIfLocatesTheUninstallerToo) {
+  FakeRunEnvironment env;
+  env.inventory = {Row("Foo", "Foo", "1.0", "\"C:\\Foo\\uninstall.exe\"")};
+  RunOptions o = Options("Foo", "Exact", "1.0");
+  o.WhatIf = true;
+  RunWith(o, env);
+  EXPECT_EQ(env.probes, (std::vector<std::string>{"access " + kU + "Foo", "locate \"C:\\Foo\\uninstall.exe\"",
+                                                  "main C:\\Foo"}));
+  EXPECT_TRUE(env.launches.empty());
 }
 
 }  // namespace

@@ -3,11 +3,19 @@
 
 #include <algorithm>
 
+#include "process/row_files.h"
+#include "process/system_launch_platform.h"
 #include "support/win/wine_support.h"
 #include "uninstall/shared_uninstaller.h"
 
 namespace varnok {
 namespace {
+
+// The search as the run does it: through the real platform, as the program itself.
+std::string FindMainExecutable(const std::string& folder, std::string_view hint) {
+  RowFiles files(SystemLaunchPlatform(), RowAccess());
+  return varnok::FindMainExecutable(files, folder, hint);
+}
 
 void Copy(const std::string& from, const std::string& to) {
   ASSERT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE)) << to;

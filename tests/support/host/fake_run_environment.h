@@ -2,35 +2,46 @@
 // the registry at a scripted time of a fake clock, and a record of what the run asked for.
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "run/run_environment.h"
+#include "uninstall/classify.h"
 
 namespace varnok::testing {
 
 class FakeRunEnvironment : public RunEnvironment {
  public:
-  // What happens when a row's command runs: its exit code and remarks, and when its row leaves
-  // the registry (ms after the launch on the fake clock; -1: never; 0: at once).
+  // What happens when a row's command runs: its exit code and remarks, when its row leaves the
+  // registry (ms after the launch on the fake clock; -1: never; 0: at once), and how long the
+  // launch takes on that clock.
   struct Outcome {
     int exit_code = 0;
     std::string remarks;
     long gone_after_ms = 0;
+    unsigned long duration_ms = 0;
   };
 
   std::vector<UninstallEntry> inventory;
   std::map<std::string, Outcome> outcomes;                 // by registry_path; default: 0, gone
+  std::map<std::string, RowAccess> access;                 // by registry_path; default: direct
   std::map<std::string, std::string> main_executables;     // folder -> main executable
   std::map<std::string, std::string> file_versions;        // path -> version
+  // Files missing on disk, and where a missing one is found instead (executable -> file).
+  std::vector<std::string> missing_files;
+  std::map<std::string, std::string> found_instead;
+  std::map<std::string, std::string> refused_paths;        // executable -> path refused
 
   // Recorded.
   struct Launch {
     std::string registry_path;
     UninstallCommand command;
+    LaunchTarget target;
   };
   std::vector<Launch> launches;
+  std::vector<std::string> probes;  // "access <path>", "locate <command>", "main <folder>", ...
   std::vector<unsigned> sleeps;
   int shell_restores = 0;
   long clock_ms = 0;
@@ -45,21 +56,51 @@ class FakeRunEnvironment : public RunEnvironment {
     return clock_ms - launched->second < outcome.gone_after_ms;
   }
 
-  std::string FindMainExecutable(const std::string& folder, const std::string&) override {
+  std::string GetMsiexecPath() override { return "C:\\Windows\\system32\\msiexec.exe"; }
+
+  RowAccess GetRowAccess(const UninstallEntry& entry) override {
+    probes.push_back("access " + entry.registry_path);
+    const auto it = access.find(entry.registry_path);
+    return it == access.end() ? RowAccess() : it->second;
+  }
+
+  LocatedUninstaller LocateUninstaller(const RowAccess&, std::string_view command,
+                                       const std::string&) override {
+    probes.push_back("locate " + std::string(command));
+    LocatedUninstaller located;
+    located.executable = GetExecutablePath(command);
+    const auto refused = refused_paths.find(located.executable);
+    if (refused != refused_paths.end()) {
+      located.refused_path = refused->second;
+      return located;
+    }
+    const auto instead = found_instead.find(located.executable);
+    if (instead != found_instead.end()) {
+      located.file = instead->second;
+    } else if (std::find(missing_files.begin(), missing_files.end(), located.executable) ==
+               missing_files.end()) {
+      located.file = located.executable;
+    }
+    return located;
+  }
+
+  std::string FindMainExecutable(const RowAccess&, const std::string& folder,
+                                 const std::string&) override {
+    probes.push_back("main " + folder);
     const auto it = main_executables.find(folder);
     return it == main_executables.end() ? std::string() : it->second;
   }
-  std::string GetFileVersion(const std::string& path) override {
+  std::string GetFileVersion(const RowAccess&, const std::string& path) override {
     const auto it = file_versions.find(path);
     return it == file_versions.end() ? std::string() : it->second;
   }
-  std::string GetMsiexecPath() override { return "C:\\Windows\\system32\\msiexec.exe"; }
 
   int ExecuteUninstallCommand(const UninstallEntry& entry, const UninstallCommand& command,
-                              std::string* remarks) override {
-    launches.push_back({entry.registry_path, command});
+                              const LaunchTarget& target, std::string* remarks) override {
+    launches.push_back({entry.registry_path, command, target});
     const std::string& path = entry.registry_path;
     const Outcome outcome = OutcomeOf(path);
+    clock_ms += static_cast<long>(outcome.duration_ms);
     if (outcome.exit_code == 0 || outcome.exit_code == 1605 || outcome.exit_code == 3010) {
       launched_at_[path] = clock_ms;
     }
@@ -72,6 +113,7 @@ class FakeRunEnvironment : public RunEnvironment {
     sleeps.push_back(milliseconds);
     clock_ms += milliseconds;
   }
+  unsigned long long NowMs() override { return static_cast<unsigned long long>(clock_ms); }
 
  private:
   Outcome OutcomeOf(const std::string& path) const {

@@ -11,6 +11,13 @@ namespace varnok::testing {
 
 inline std::string Quote(const std::string& text) { return "\"" + text + "\""; }
 
+// True while the Uninstall row `key` exists under `root` in `view`.
+inline bool RowExists(HKEY root, REGSAM view, const std::string& key) {
+  win32::UniqueRegKey opened;
+  const std::string path = std::string(kUninstall) + "\\" + key;
+  return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, opened.put()) == ERROR_SUCCESS;
+}
+
 class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(CreateDirectoryA((install_ / "logs").c_str(), nullptr)); }

@@ -1,0 +1,124 @@
+#include "process/row_files.h"
+
+#include "common/local_path.h"
+#include "common/strings.h"
+#include "process/uninstall_execution.h"
+#include "uninstall/classify.h"
+
+namespace varnok {
+
+RowAccess ResolveRowAccess(LaunchPlatform& platform, const UninstallEntry& entry) {
+  RowAccess access;
+  if (!IsPerUserRoot(entry.root) || !platform.IsRunningAsSystem()) return access;
+  access.owner_sid = OwnerSidOf(entry);
+  const SessionList sessions = platform.GetActiveUserSessions();
+  const UserSession* session = FindOwnerSession(sessions, access.owner_sid);
+  if (!session) {
+    access.route = RowAccess::Route::kNoOwnerSession;
+    return access;
+  }
+  access.session_id = session->session_id;
+  // Every file step of the row needs the owner's token; a row whose token cannot be used is
+  // refused now rather than probed as SYSTEM later.
+  if (!platform.ImpersonateSessionUser(access.session_id)) {
+    access.route = RowAccess::Route::kOwnerUnavailable;
+    return access;
+  }
+  platform.RevertToSelf();
+  access.route = RowAccess::Route::kOwnerSession;
+  return access;
+}
+
+template <typename Result, typename Step>
+Result RowFiles::Probe(const std::string& path, Result nothing, Step step) {
+  if (!IsLocalAbsolutePath(path)) return nothing;
+  if (access_.route == RowAccess::Route::kDirect) return step();
+  if (access_.route != RowAccess::Route::kOwnerSession) return nothing;
+  if (!platform_.ImpersonateSessionUser(access_.session_id)) return nothing;
+  // Reverted on every path out, including an exception from the step.
+  struct Revert {
+    LaunchPlatform& platform;
+    ~Revert() { platform.RevertToSelf(); }
+  } revert{platform_};
+  return step();
+}
+
+bool RowFiles::IsFile(const std::string& path) {
+  return Probe(path, false, [&] { return platform_.IsExistingFile(path); });
+}
+
+bool RowFiles::IsDirectory(const std::string& path) {
+  return Probe(path, false, [&] { return platform_.IsExistingDirectory(path); });
+}
+
+std::vector<std::string> RowFiles::ListFiles(const std::string& folder) {
+  return Probe(folder, std::vector<std::string>(), [&] { return platform_.ListFiles(folder); });
+}
+
+int64_t RowFiles::FileSize(const std::string& path) {
+  return Probe(path, int64_t{-1}, [&] { return platform_.QueryFileSize(path); });
+}
+
+FileVersionInfo RowFiles::ReadFileVersion(const std::string& path) {
+  FileVersionInfo missing;
+  missing.failure = FileVersionInfo::Failure::kFileMissing;
+  return Probe(path, missing, [&] { return platform_.ReadFileVersion(path); });
+}
+
+LocatedUninstaller LocateUninstaller(RowFiles& files, std::string_view command,
+                                     const std::vector<std::string>& search_folders) {
+  LocatedUninstaller located;
+  // A candidate names a file as Windows would start it: as written, or with ".exe" added.
+  const NamesFile names_file = [&](const std::string& candidate) {
+    if (!IsLocalAbsolutePath(candidate)) return false;
+    return files.IsFile(candidate) || (!HasExtension(candidate) && files.IsFile(candidate + ".exe"));
+  };
+  std::string arguments;
+  SplitCommandLine(command, &located.executable, &arguments, names_file);
+  const std::string& executable = located.executable;
+  if (executable.empty()) return located;
+  if (!IsLocalAbsolutePath(executable)) {
+    located.refused_path = executable;
+    return located;
+  }
+  if (files.IsFile(executable)) {
+    located.file = executable;
+    return located;
+  }
+  if (!HasExtension(executable) && files.IsFile(executable + ".exe")) {
+    located.file = executable + ".exe";
+    return located;
+  }
+  const std::string name = GetFileName(executable);
+  std::vector<std::string> folders = search_folders;
+  folders.push_back(FolderOf(executable));
+  for (const std::string& folder : folders) {
+    if (folder.empty()) continue;
+    if (!IsLocalAbsolutePath(folder)) {
+      located.refused_path = folder;
+      return located;
+    }
+    if (!files.IsDirectory(folder)) continue;
+    for (const std::string& file : files.ListFiles(folder)) {
+      if (EqualsNoCase(GetFileName(file), name)) {
+        located.file = file;
+        return located;
+      }
+    }
+  }
+  return located;
+}
+
+std::string FindMainExecutable(RowFiles& files, const std::string& folder, std::string_view hint) {
+  if (folder.empty() || !files.IsDirectory(folder)) return std::string();
+  return SelectMainExecutable(files.ListFiles(folder), hint,
+                              [&](const std::string& path) { return files.FileSize(path); });
+}
+
+std::string GetFileVersion(RowFiles& files, const std::string& path) {
+  // Read first and logged afterwards: the log is written as the program itself, never while
+  // acting as a row's owner.
+  return LogFileVersion(path, files.ReadFileVersion(path));
+}
+
+}  // namespace varnok

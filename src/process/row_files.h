@@ -1,0 +1,80 @@
+// A row's side of the machine: whose row it is, how its files are reached, and where its
+// uninstaller really is. Under LocalSystem a per-user row was written by its owner, who is not an
+// administrator; every file-system step on such a row's paths runs as that owner, never as
+// SYSTEM, and only local absolute paths are touched for any row.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "inventory/uninstall_entry.h"
+#include "process/launch_platform.h"
+
+namespace varnok {
+
+// How a row is handled on this machine.
+struct RowAccess {
+  enum class Route {
+    kDirect,            // in the program's own context
+    kOwnerSession,      // as the owner of the row's hive, in that user's session
+    kNoOwnerSession,    // per-user row under LocalSystem whose owner has no session
+    kOwnerUnavailable,  // the owner's session token could not be used
+  };
+  Route route = Route::kDirect;
+  unsigned long session_id = 0;
+  std::string owner_sid;
+};
+
+// kDirect unless the program runs as LocalSystem and the row comes from a user's hive; then the
+// session whose user has the SID of the row's hive (first by user name), checked by acting as
+// that user once. Asks for the session list only in that case.
+RowAccess ResolveRowAccess(LaunchPlatform& platform, const UninstallEntry& entry);
+
+// File-system steps for one row. A step touches the disk only for a local absolute path and, for
+// a row routed to its owner's session, while acting as the owner; a refused step, or one whose
+// impersonation fails, reads as "nothing there". Logs nothing.
+class RowFiles {
+ public:
+  RowFiles(LaunchPlatform& platform, const RowAccess& access)
+      : platform_(platform), access_(access) {}
+
+  bool IsFile(const std::string& path);
+  bool IsDirectory(const std::string& path);
+  std::vector<std::string> ListFiles(const std::string& folder);
+  int64_t FileSize(const std::string& path);
+  FileVersionInfo ReadFileVersion(const std::string& path);
+
+ private:
+  template <typename Result, typename Step>
+  Result Probe(const std::string& path, Result nothing, Step step);
+
+  LaunchPlatform& platform_;
+  RowAccess access_;
+};
+
+// Where a stored command's uninstaller is on disk.
+struct LocatedUninstaller {
+  std::string executable;    // the command's executable as split (see LocateUninstaller)
+  std::string file;          // the file that will run; empty when none was found
+  std::string refused_path;  // a path that had to be probed but is not local absolute
+};
+
+// Read-only. Splits `command` (an unquoted command without ".exe" at the longest prefix ending
+// before a blank, or the whole text, that names a file; the first blank otherwise), then finds
+// the file: the executable itself, the executable with ".exe" added when its name has no
+// extension, or else the first file of the same name (ignoring case) in `search_folders` and
+// then the executable's own folder. Stops at the first path that is not local absolute and
+// names it in `refused_path`; nothing at or after it is probed.
+LocatedUninstaller LocateUninstaller(RowFiles& files, std::string_view command,
+                                     const std::vector<std::string>& search_folders);
+
+// The product's main executable beside a generic uninstaller (SelectMainExecutable over the
+// folder's listing and sizes); empty for a missing folder.
+std::string FindMainExecutable(RowFiles& files, const std::string& folder, std::string_view hint);
+
+// The main executable's file version, logged as GetFileVersion does.
+std::string GetFileVersion(RowFiles& files, const std::string& path);
+
+}  // namespace varnok

@@ -1,0 +1,51 @@
+#include "run/machine_run_environment.h"
+
+#include "inventory/inventory.h"
+
+namespace varnok {
+
+std::vector<UninstallEntry> MachineRunEnvironment::GetUninstallEntries() {
+  return varnok::GetUninstallEntries(registry_, platform_.IsRunningAsSystem());
+}
+
+bool MachineRunEnvironment::IsUninstallEntryPresent(const UninstallEntry& entry) {
+  return varnok::IsUninstallEntryPresent(registry_, entry);
+}
+
+std::string MachineRunEnvironment::GetMsiexecPath() { return platform_.GetMsiexecPath(); }
+
+RowAccess MachineRunEnvironment::GetRowAccess(const UninstallEntry& entry) {
+  return ResolveRowAccess(platform_, entry);
+}
+
+LocatedUninstaller MachineRunEnvironment::LocateUninstaller(const RowAccess& access,
+                                                            std::string_view command,
+                                                            const std::string& install_location) {
+  RowFiles files(platform_, access);
+  return varnok::LocateUninstaller(files, command, {install_location});
+}
+
+std::string MachineRunEnvironment::FindMainExecutable(const RowAccess& access,
+                                                      const std::string& folder,
+                                                      const std::string& hint) {
+  RowFiles files(platform_, access);
+  return varnok::FindMainExecutable(files, folder, hint);
+}
+
+std::string MachineRunEnvironment::GetFileVersion(const RowAccess& access, const std::string& path) {
+  RowFiles files(platform_, access);
+  return varnok::GetFileVersion(files, path);
+}
+
+int MachineRunEnvironment::ExecuteUninstallCommand(const UninstallEntry&,
+                                                   const UninstallCommand& command,
+                                                   const LaunchTarget& target,
+                                                   std::string* remarks) {
+  return varnok::ExecuteUninstallCommand(platform_, command, target, remarks);
+}
+
+void MachineRunEnvironment::RestoreDesktopShell() { platform_.RestoreDesktopShell(); }
+void MachineRunEnvironment::Sleep(unsigned milliseconds) { platform_.Sleep(milliseconds); }
+unsigned long long MachineRunEnvironment::NowMs() { return platform_.NowMs(); }
+
+}  // namespace varnok

@@ -1,0 +1,37 @@
+// The run's environment over a registry and a platform: what the program uses, with the Win32
+// registry and platform, and what host tests use with fakes of both, so that the way from an
+// inventory row to a launch is tested as it is wired.
+#pragma once
+
+#include "inventory/registry_source.h"
+#include "process/launch_platform.h"
+#include "run/run_environment.h"
+
+namespace varnok {
+
+class MachineRunEnvironment : public RunEnvironment {
+ public:
+  MachineRunEnvironment(RegistrySource& registry, LaunchPlatform& platform)
+      : registry_(registry), platform_(platform) {}
+
+  std::vector<UninstallEntry> GetUninstallEntries() override;
+  bool IsUninstallEntryPresent(const UninstallEntry& entry) override;
+  std::string GetMsiexecPath() override;
+  RowAccess GetRowAccess(const UninstallEntry& entry) override;
+  LocatedUninstaller LocateUninstaller(const RowAccess& access, std::string_view command,
+                                       const std::string& install_location) override;
+  std::string FindMainExecutable(const RowAccess& access, const std::string& folder,
+                                 const std::string& hint) override;
+  std::string GetFileVersion(const RowAccess& access, const std::string& path) override;
+  int ExecuteUninstallCommand(const UninstallEntry& entry, const UninstallCommand& command,
+                              const LaunchTarget& target, std::string* remarks) override;
+  void RestoreDesktopShell() override;
+  void Sleep(unsigned milliseconds) override;
+  unsigned long long NowMs() override;
+
+ private:
+  RegistrySource& registry_;
+  LaunchPlatform& platform_;
+};
+
+}  // namespace varnok

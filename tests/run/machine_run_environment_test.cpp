@@ -1,0 +1,183 @@
+// The run as the program wires it: registry rows in, through the driver and the row's access,
+// file steps and launch decisions, out to the platform's launch calls.
+#include "run/machine_run_environment.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "inventory/inventory.h"
+#include "run/uninstall_run.h"
+#include "support/host/fake_launch_platform.h"
+#include "support/host/fake_registry.h"
+#include "support/host/log_capture.h"
+
+namespace varnok {
+namespace {
+
+using testing::FakeLaunchPlatform;
+using testing::FakeRegistry;
+
+const std::string kU = kUninstallKeyPath;
+const char kBob[] = "S-1-5-21-7-8-9-1001";
+const char kEve[] = "S-1-5-21-7-8-9-1002";
+const std::string kMsiexec = "C:\\Windows\\system32\\msiexec.exe";
+
+class WiredRun : public ::testing::Test {
+ protected:
+  WiredRun() {
+    platform_.system = true;
+    platform_.sessions = {{"bob", {2, kBob}}};
+    registry_.AddKey(RegistryRoot::kUsers, RegistryView::kDefault, kBob);
+    registry_.AddKey(RegistryRoot::kUsers, RegistryView::kDefault, kEve);
+  }
+
+  // A row of `sid`'s hive, or a machine-wide one (64-bit view) when sid is empty.
+  std::string AddRow(const std::string& sid, const std::string& key, const std::string& uninstall,
+                     const std::string& version = "2.4") {
+    const RegistryRoot root = sid.empty() ? RegistryRoot::kLocalMachine : RegistryRoot::kUsers;
+    const RegistryView view = sid.empty() ? RegistryView::k64 : RegistryView::kDefault;
+    const std::string path = (sid.empty() ? "" : sid + "\\") + kU + "\\" + key;
+    registry_.SetString(root, view, path, "DisplayName", "Contoso Tool");
+    registry_.SetString(root, view, path, "DisplayVersion", version);
+    registry_.SetString(root, view, path, "UninstallString", uninstall);
+    rows_[key] = {root, view, path};
+    return path;
+  }
+  void SetMsi(const std::string& key) {
+    const auto& [root, view, path] = rows_[key];
+    registry_.SetDword(root, view, path, "WindowsInstaller", 1);
+  }
+  // The uninstaller `file` removes row `key` when it runs.
+  void Removes(const std::string& file, const std::string& key) { removes_[file] = key; }
+  void AddFile(const std::string& path) {
+    platform_.files.insert(path);
+    platform_.directories.insert(path.substr(0, path.rfind('\\')));
+  }
+
+  int Run(const std::string& rule = "2") {
+    platform_.on_launch = [this](const std::string& executable) {
+      const auto it = removes_.find(executable);
+      if (it != removes_.end()) {
+        const auto& [root, view, path] = rows_[it->second];
+        registry_.DeleteKey(root, view, path);
+      }
+      return 0;
+    };
+    RunOptions options;
+    options.DisplayName = "Contoso Tool";
+    options.MatchTypeText = "Series";
+    options.MatchType = VersionMatchKind::kSeries;
+    options.SeriesPrefix = rule;
+    MachineRunEnvironment environment(registry_, platform_);
+    testing::TakeLogLines();
+    const int exit_code = RunUninstall(options, environment);
+    for (const auto& line : testing::TakeLogLines()) log_.push_back(line.message);
+    return exit_code;
+  }
+  bool Logged(const std::string& text) const {
+    return std::any_of(log_.begin(), log_.end(),
+                       [&](const std::string& line) { return line.find(text) != std::string::npos; });
+  }
+
+  FakeRegistry registry_;
+  FakeLaunchPlatform platform_;
+  std::map<std::string, std::tuple<RegistryRoot, RegistryView, std::string>> rows_;
+  std::map<std::string, std::string> removes_;
+  std::vector<std::string> log_;
+};
+
+TEST_F(WiredRun, LegitimateRowsStillRun) {
+  const std::string pf = "C:\\Program Files\\Contoso\\remove.exe";
+  AddRow("", "ProgramFiles", "\"" + pf + "\" /x");
+  AddFile(pf);
+  Removes(pf, "ProgramFiles");
+  const std::string cache = "C:\\ProgramData\\Package Cache\\{B1}\\contoso_setup.exe";
+  AddRow("", "Bundle", "\"" + cache + "\" /uninstall", "2.5");
+  AddFile(cache);
+  Removes(cache, "Bundle");
+  // ProgramData lets users add files, but the bundle cache below it is the installer's own.
+  platform_.sddl["C:\\ProgramData"] =
+      "O:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GA;;;CO)(A;OICI;0x1200a9;;;BU)(A;CI;DCLCRPCR;;;BU)";
+  platform_.sddl["C:\\ProgramData\\Package Cache"] = "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;WD)";
+  AddRow("", "{11111111-2222-3333-4444-555555555555}", "MsiExec.exe /I{11111111-2222-3333-4444-555555555555}");
+  SetMsi("{11111111-2222-3333-4444-555555555555}");
+  Removes(kMsiexec, "{11111111-2222-3333-4444-555555555555}");
+  const std::string nsis = "C:\\Users\\bob\\AppData\\Local\\Programs\\Contoso\\Uninstall.exe";
+  AddRow(kBob, "Nsis", "\"" + nsis + "\" /S");
+  AddFile(nsis);
+  platform_.listings["C:\\Users\\bob\\AppData\\Local\\Programs\\Contoso"] = {nsis};
+  Removes(nsis, "Nsis");
+
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(platform_.calls,
+            (std::vector<std::string>{
+                "direct [\"" + cache + "\" /uninstall] [" + cache + "] in [C:\\ProgramData\\Package Cache\\{B1}] 30",
+                "shell",
+                "direct [\"" + kMsiexec + "\" /X {11111111-2222-3333-4444-555555555555} /qn /norestart] [" +
+                    kMsiexec + "] in [C:\\Windows\\system32] 30",
+                "shell",
+                "direct [\"" + pf + "\" /x /S] [" + pf + "] in [C:\\Program Files\\Contoso] 30", "shell",
+                // The user's own row: in the user's session, with the user's token.
+                "session 2 [" + nsis + "] [ /S] 1800000", "shell", "shell"}));
+  EXPECT_TRUE(Logged("status : summary; name_hits : 4; version_hits : 4; skipped_version : 0; success : 4; failed : 0;"));
+  // Every file step of the user's row was done as the user.
+  for (const std::string& probe : platform_.probes) {
+    if (probe.find("C:\\Users\\bob") != std::string::npos) {
+      EXPECT_NE(probe.find(" as 2"), std::string::npos) << probe;
+    }
+  }
+  // Only the machine-wide executables were judged: the file and its folders down to C:\.
+  EXPECT_EQ(platform_.security_reads.size(), 5u + 4u);
+}
+
+TEST_F(WiredRun, AUsersRowsNeverReachSystem) {
+  // Bob is logged on, Eve is not. Eve's rows claim a machine-wide product's code and a share.
+  AddRow(kEve, "{22222222-2222-3333-4444-555555555555}", "MsiExec.exe /X{AAAAAAAA-2222-3333-4444-555555555555}");
+  SetMsi("{22222222-2222-3333-4444-555555555555}");
+  AddRow(kEve, "Share", "\\\\eve-pc\\share\\uninstall.exe /S");
+  // Bob's bundle-shaped row exits 0 and keeps its row; the machine-wide product must still go.
+  AddRow(kBob, "FakeBundle", "\"C:\\Users\\bob\\setup.exe\" /uninstall");
+  AddFile("C:\\Users\\bob\\setup.exe");
+  const std::string real = "C:\\Program Files\\Contoso\\remove.exe";
+  AddRow("", "Real", "\"" + real + "\"");
+  AddFile(real);
+  Removes(real, "Real");
+  // A machine-wide row whose uninstaller sits where users may add files.
+  const std::string writable = "C:\\ProgramData\\Contoso\\remove.exe";
+  AddRow("", "Writable", "\"" + writable + "\"");
+  AddFile(writable);
+  platform_.sddl["C:\\ProgramData\\Contoso"] =
+      "O:BAD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIIOID;GA;;;CO)(A;OICIID;0x1200a9;;;BU)(A;CIID;DCLCRPCR;;;BU)";
+
+  EXPECT_EQ(Run(), 51006);
+  EXPECT_EQ(platform_.calls,
+            (std::vector<std::string>{"direct [\"" + real + "\" /S] [" + real + "] in [C:\\Program Files\\Contoso] 30",
+                                      "shell", "session 2 [C:\\Users\\bob\\setup.exe] [ /uninstall] 1800000", "shell",
+                                      "shell"}));
+  for (const std::string& probe : platform_.probes) {
+    EXPECT_EQ(probe.find("eve"), std::string::npos) << probe;  // nothing of Eve's rows was opened
+  }
+  EXPECT_TRUE(Logged("right : \"add file\";"));
+  EXPECT_TRUE(Logged("sid : \"" + std::string(kEve) + "\";"));
+  EXPECT_TRUE(Logged("status : summary; name_hits : 5; version_hits : 3; skipped_version : 0; success : 2; failed : 3;"));
+}
+
+TEST_F(WiredRun, APlantedPrefixIsNeverRun) {
+  AddRow("", "Unquoted", "C:\\ProgramData\\My App\\remove /q");
+  AddFile("C:\\ProgramData\\My.exe");  // planted by a user
+  AddFile("C:\\ProgramData\\My App\\remove.exe");
+  Removes("C:\\ProgramData\\My App\\remove.exe", "Unquoted");
+  platform_.sddl["C:\\ProgramData"] =
+      "O:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GA;;;CO)(A;OICI;0x1200a9;;;BU)(A;CI;DCLCRPCR;;;BU)";
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(platform_.calls,
+            (std::vector<std::string>{"direct [\"C:\\ProgramData\\My App\\remove.exe\" /q /S] "
+                                      "[C:\\ProgramData\\My App\\remove.exe] in [C:\\ProgramData\\My App] 30",
+                                      "shell", "shell"}));
+  EXPECT_TRUE(Logged("command : \"\"C:\\ProgramData\\My App\\remove\" /q /S\";"));
+  EXPECT_TRUE(Logged("file_path : \"C:\\ProgramData\\My App\\remove.exe\";"));
+}
+
+}  // namespace
+}  // namespace varnok

@@ -1,0 +1,135 @@
+// A machine as the launch and the row's file steps see it. Records every launch, and every
+// file-system step with the session whose user it acted as, so that a test can tell a step done
+// as SYSTEM from one done as a row's owner.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "process/launch_platform.h"
+#include "support/host/sddl.h"
+
+namespace varnok::testing {
+
+// What a default file or folder of an installed product looks like: administrators own and
+// control it, users may read and run it.
+constexpr char kAdminOnlySddl[] = "O:BAD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;0x1200a9;;;BU)";
+
+class FakeLaunchPlatform : public LaunchPlatform {
+ public:
+  bool system = false;
+  SessionList sessions;
+  std::set<unsigned long> unusable_sessions;  // impersonation fails for these
+  std::set<std::string> files;
+  std::set<std::string> directories;
+  std::map<std::string, std::vector<std::string>> listings;
+  std::map<std::string, int64_t> sizes;
+  std::map<std::string, std::string> versions;
+  std::map<std::string, std::string> sddl;  // path -> descriptor; default kAdminOnlySddl
+  std::set<std::string> unreadable_security;
+  std::set<std::string> links;
+  std::vector<std::string> administrators_members;
+  std::map<std::string, std::string> account_names;
+  std::string msiexec = "C:\\Windows\\system32\\msiexec.exe";
+  int result = 0;
+  // When set, what a launch does and returns, given the application name.
+  std::function<int(const std::string& executable)> on_launch;
+  unsigned long long now_ms = 0;
+  unsigned long launch_ms = 0;  // how long each launch takes on the clock
+
+  // Recorded.
+  std::vector<std::string> calls;   // launches and shell restores
+  std::vector<std::string> probes;  // file steps: "<step> <path>[ as <session>]"
+  std::vector<std::string> security_reads;
+  int session_queries = 0;
+
+  bool IsRunningAsSystem() override { return system; }
+  SessionList GetActiveUserSessions() override {
+    ++session_queries;
+    return sessions;
+  }
+  bool ImpersonateSessionUser(unsigned long session_id) override {
+    if (unusable_sessions.count(session_id)) return false;
+    acting_as_ = session_id;
+    return true;
+  }
+  void RevertToSelf() override { acting_as_ = 0; }
+
+  int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
+                                 unsigned long session_id, const std::string& executable,
+                                 bool elevate) override {
+    calls.push_back("session " + std::to_string(session_id) + " [" + executable + "] [" +
+                    command_line + "] " + std::to_string(timeout_ms) + (elevate ? " elevated" : "") +
+                    Acting());
+    now_ms += launch_ms;
+    return on_launch ? on_launch(executable) : result;
+  }
+  int ExecuteFile(const std::string& command_line, const std::string& executable,
+                  const std::string& working_directory, unsigned minutes) override {
+    calls.push_back("direct [" + command_line + "] [" + executable + "] in [" + working_directory +
+                    "] " + std::to_string(minutes) + Acting());
+    now_ms += launch_ms;
+    return on_launch ? on_launch(executable) : result;
+  }
+  void RestoreDesktopShell() override { calls.push_back("shell"); }
+  std::string GetMsiexecPath() override { return msiexec; }
+
+  bool IsExistingFile(const std::string& path) override {
+    probes.push_back("file " + path + Acting());
+    return files.count(path) != 0;
+  }
+  bool IsExistingDirectory(const std::string& path) override {
+    probes.push_back("dir " + path + Acting());
+    return directories.count(path) != 0;
+  }
+  std::vector<std::string> ListFiles(const std::string& folder) override {
+    probes.push_back("list " + folder + Acting());
+    const auto it = listings.find(folder);
+    return it == listings.end() ? std::vector<std::string>() : it->second;
+  }
+  int64_t QueryFileSize(const std::string& path) override {
+    probes.push_back("size " + path + Acting());
+    const auto it = sizes.find(path);
+    return it == sizes.end() ? -1 : it->second;
+  }
+  FileVersionInfo ReadFileVersion(const std::string& path) override {
+    probes.push_back("version " + path + Acting());
+    FileVersionInfo info;
+    const auto it = versions.find(path);
+    if (it == versions.end()) {
+      info.failure = FileVersionInfo::Failure::kSizeFailed;
+      info.error = 1813;
+    } else {
+      info.version = it->second;
+    }
+    return info;
+  }
+  unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security) override {
+    security_reads.push_back(path + Acting());
+    if (unreadable_security.count(path)) return 5;
+    const auto it = sddl.find(path);
+    *security = ParseSddl(it == sddl.end() ? kAdminOnlySddl : it->second);
+    security->is_link = links.count(path) != 0;
+    return 0;
+  }
+  std::vector<std::string> GetAdministratorsMembers() override { return administrators_members; }
+  std::string LookupAccountName(const std::string& sid) override {
+    const auto it = account_names.find(sid);
+    return it == account_names.end() ? std::string() : it->second;
+  }
+  unsigned long long NowMs() override { return now_ms; }
+  void Sleep(unsigned milliseconds) override { now_ms += milliseconds; }
+
+  bool acting_as_owner() const { return acting_as_ != 0; }
+
+ private:
+  std::string Acting() const {
+    return acting_as_ == 0 ? std::string() : " as " + std::to_string(acting_as_);
+  }
+  unsigned long acting_as_ = 0;
+};
+
+}  // namespace varnok::testing
