@@ -149,7 +149,7 @@ double FormatUs(int lines) {
     std::snprintf(buffer.data(), buffer.size(), kFormat, kVersion, kReason, i);
     const std::string line = varnok::FormatLogLine(
         "[ 2026-01-01 00:00:00:000 ]", "[ 1234 ]", varnok::LogLevel::kInfo,
-        varnok::EscapeLineBreaks(std::string_view(buffer.data(), length)));
+        varnok::EscapeLogText(std::string_view(buffer.data(), length)));
     total = total + line.size();
   }
   return (Now() - start) * 1e6 / lines;

@@ -124,4 +124,9 @@ if(VARNOK_WINE_TESTS)
   # One Wine prefix serves all of them, and they change its registry: never two at once.
   gtest_discover_tests(wine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
     PROPERTIES LABELS wine RESOURCE_LOCK wineprefix TIMEOUT 600)
+  # Links can only be made on the host side of the prefix, so this one is a script.
+  add_test(NAME LogLinks.TheLogNeverFollowsALink
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/log/log_links_wintest.sh $<TARGET_FILE:log_probe>)
+  set_tests_properties(LogLinks.TheLogNeverFollowsALink PROPERTIES
+    LABELS wine RESOURCE_LOCK wineprefix TIMEOUT 300)
 endif()

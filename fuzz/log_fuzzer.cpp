@@ -1,16 +1,18 @@
 // Logged values are registry data and command lines that anyone can write: one record must stay
-// one physical line whatever they hold, and the log's path must stay well-formed whatever the
-// agent's install directory holds.
+// one bounded physical line without control bytes whatever they hold, the log's path must stay
+// well-formed and absolute whatever the agent's install directory holds, and rotation must keep
+// the file within its bound.
 //
 // Input layout (see make_seeds.py): from the end, a flags byte (bit 0 ERROR level, bits 1-4 how
 // many times the message is doubled when bits 5-7 are all set; 15 lets it reach a megabyte),
 // year (int16), month, day, hour, minute, second (int8 each), millisecond (int16), thread id
-// (uint32), rotation calls (uint16); from the start, the texts message, install_dir, file_name
+// (uint32), rotation calls (uint16), line-size seed (uint32); from the start, the texts message, install_dir, file_name
 // and path, each ended by a backslash and one more byte.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "fuzz_check.h"
 #include "log/log.h"
@@ -24,7 +26,27 @@ constexpr size_t kWindow = 4096;
 constexpr size_t kLongMessage = 16u << 10;
 constexpr size_t kMaxMessage = 1u << 20;
 
-// The reverse of EscapeLineBreaks: what a log reader makes of a line.
+// What the log promises for a value, written apart from the product: CR and LF as \r and \n,
+// other control bytes (but tab) and DEL as \xNN in capitals.
+std::string ExpectEscaped(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : text) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if ((b < 0x20 && c != '\t') || b == 0x7F) {
+      out += {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// What a log reader makes of an escaped line.
 std::string Unescape(std::string_view escaped) {
   std::string out;
   for (size_t i = 0; i < escaped.size(); ++i) {
@@ -32,6 +54,9 @@ std::string Unescape(std::string_view escaped) {
         (escaped[i + 1] == 'r' || escaped[i + 1] == 'n')) {
       out += escaped[i + 1] == 'r' ? '\r' : '\n';
       ++i;
+    } else if (escaped[i] == '\\' && i + 3 < escaped.size() && escaped[i + 1] == 'x') {
+      out += static_cast<char>(std::stoi(std::string(escaped.substr(i + 2, 2)), nullptr, 16));
+      i += 3;
     } else {
       out += escaped[i];
     }
@@ -39,24 +64,25 @@ std::string Unescape(std::string_view escaped) {
   return out;
 }
 
-// Through find (memchr), not a comparison per byte: a message may be a megabyte long.
-size_t Count(std::string_view text, char c) {
-  size_t count = 0;
-  for (size_t at = text.find(c); at != std::string_view::npos; at = text.find(c, at + 1)) ++count;
-  return count;
+bool HasControl(std::string_view text) {
+  for (char c : text) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if ((b < 0x20 && c != '\t') || b == 0x7F) return true;
+  }
+  return false;
 }
 
 void CheckEscape(const std::string& message) {
-  const std::string escaped = EscapeLineBreaks(message);
-  FUZZ_CHECK_MSG(!HasLineBreak(escaped), Show(escaped));
-  FUZZ_CHECK(escaped.size() == message.size() + Count(message, '\r') + Count(message, '\n'));
-  FUZZ_CHECK(EscapeLineBreaks(Unescape(escaped)) == escaped);
-  // A literal backslash-r in the data reads back as a line break: the escape is lossless only
-  // for data without those two-character sequences.
-  if (message.find("\\r") == std::string::npos && message.find("\\n") == std::string::npos) {
+  const std::string escaped = EscapeLogText(message);
+  FUZZ_CHECK_MSG(escaped == ExpectEscaped(message), Show(escaped));
+  FUZZ_CHECK_MSG(!HasControl(escaped), Show(escaped));
+  // A literal "\r", "\n" or "\x" in the data reads back as an escape: the escape is lossless only
+  // for data without those sequences.
+  if (message.find("\\r") == std::string::npos && message.find("\\n") == std::string::npos &&
+      message.find("\\x") == std::string::npos) {
     FUZZ_CHECK_MSG(Unescape(escaped) == message, Show(message));
   }
-  if (!HasLineBreak(message)) FUZZ_CHECK(escaped == message);
+  if (!HasControl(message)) FUZZ_CHECK(escaped == message);
 }
 
 void CheckFrame(const std::string& message, LogLevel level, int year, int month, int day, int hour,
@@ -72,9 +98,9 @@ void CheckFrame(const std::string& message, LogLevel level, int year, int month,
   }
   const std::string timestamp = FormatTimestampText(date, time);
   const std::string thread = FormatThreadText(thread_id);
-  const std::string escaped = EscapeLineBreaks(message);
+  const std::string escaped = EscapeLogText(message);
   const std::string line = FormatLogLine(timestamp, thread, level, escaped);
-  FUZZ_CHECK_MSG(!HasLineBreak(line), Show(line));
+  FUZZ_CHECK_MSG(!HasControl(line), Show(line));
   FUZZ_CHECK_MSG(StartsWith(line, timestamp + thread), Show(line));
   FUZZ_CHECK_MSG(EndsWith(line, std::string(" [ ") + LogLevelWord(level) + " ] " + escaped),
                  Show(line));
@@ -95,18 +121,10 @@ void CheckLogCall(const std::string& message, LogLevel level) {
   }
   FUZZ_CHECK_MSG(lines.size() == 1, std::to_string(lines.size()));
   FUZZ_CHECK(lines[0].level == level);
-  const std::string& logged = lines[0].message;
-  if (seen.size() <= 2 * kWindow) {
-    FUZZ_CHECK_MSG(logged == EscapeLineBreaks(seen), Show(logged));
-    return;
-  }
-  // A long message is compared at both ends and by length: escaping it whole a second time would
-  // cost more than everything else the run does.
-  FUZZ_CHECK_MSG(!HasLineBreak(logged), Show(logged));
-  FUZZ_CHECK(logged.size() == seen.size() + Count(seen, '\r') + Count(seen, '\n'));
-  FUZZ_CHECK(StartsWith(logged, EscapeLineBreaks(std::string_view(seen).substr(0, kWindow))));
-  FUZZ_CHECK(
-      EndsWith(logged, EscapeLineBreaks(std::string_view(seen).substr(seen.size() - kWindow))));
+  // A value longer than 16 KiB is written cut, with its full length: a record stays bounded.
+  std::string expected = ExpectEscaped(std::string_view(seen).substr(0, 16384));
+  if (seen.size() > 16384) expected += "...[cut: " + std::to_string(seen.size()) + " bytes in all]";
+  FUZZ_CHECK_MSG(lines[0].message == expected, Show(lines[0].message));
 }
 
 std::string WithoutSeparators(std::string_view path) {
@@ -117,9 +135,17 @@ std::string WithoutSeparators(std::string_view path) {
   return out;
 }
 
+bool IsShare(std::string_view path) {
+  return path.size() >= 2 && (path[0] == '\\' || path[0] == '/') &&
+         (path[1] == '\\' || path[1] == '/');
+}
+
 void CheckPath(const std::string& path) {
   const std::string normalized = NormalizeLogPath(path);
-  FUZZ_CHECK_MSG(normalized.find("\\\\") == std::string::npos, Show(normalized));
+  // A share keeps its leading "\\"; no other doubled separator survives.
+  FUZZ_CHECK_MSG(StartsWith(normalized, "\\\\") == IsShare(path), Show(normalized));
+  FUZZ_CHECK_MSG(normalized.find("\\\\", IsShare(path) ? 2 : 0) == std::string::npos,
+                 Show(normalized));
   FUZZ_CHECK_MSG(normalized.find('/') == std::string::npos, Show(normalized));
   FUZZ_CHECK_MSG(normalized.find('\\') != std::string::npos, Show(normalized));
   // Only separators may change: a dropped or invented path byte would log somewhere else.
@@ -128,14 +154,18 @@ void CheckPath(const std::string& path) {
 }
 
 void CheckResolve(const std::string& install_dir, const std::string& file_name) {
-  const std::string resolved = ResolveLogPath(install_dir, file_name);
-  FUZZ_CHECK_MSG(resolved.find("\\\\") == std::string::npos, Show(resolved));
+  const std::string current = "C:\\Work Dir";
+  const std::string resolved = ResolveLogPath(install_dir, file_name, current);
   FUZZ_CHECK_MSG(resolved.find('/') == std::string::npos, Show(resolved));
+  // Never relative: below the install directory, or below the current one when there is none.
+  const std::string base = install_dir.empty() ? current : install_dir;
+  FUZZ_CHECK_MSG(WithoutSeparators(resolved).rfind(WithoutSeparators(base), 0) == 0, Show(resolved));
+  FUZZ_CHECK_MSG(StartsWith(resolved, "\\\\") == IsShare(base), Show(resolved));
   if (file_name.find_first_of("\\/") == std::string::npos) {
     const std::string leaf = file_name.empty() ? std::string(kLogFileName) : file_name;
     FUZZ_CHECK_MSG(EndsWith(resolved, "logs\\" + leaf), Show(resolved));
   }
-  const std::string active = ResolveLogPath(install_dir, "");
+  const std::string active = ResolveLogPath(install_dir, "", current);
   FUZZ_CHECK_MSG(LogBackupPath(active, 0) == active, Show(active));
   const std::string stem = active.substr(0, active.size() - 4);
   for (int n = 1; n <= kLogBackupCount; ++n) {
@@ -144,11 +174,30 @@ void CheckResolve(const std::string& install_dir, const std::string& file_name) 
   }
 }
 
-void CheckRotation(int calls) {
-  RotationCounter counter;
-  for (int i = 0; i < calls; ++i) {
-    FUZZ_CHECK_MSG(counter.NextLineChecksSize() == (i % kLogSizeCheckInterval == 0),
-                   std::to_string(i));
+// Lines of the given sizes written by one process that follows the tracker: the file never holds
+// more than 3 MiB plus one line, and its real size is read at least every 64 KiB or 500 lines.
+void CheckRotation(const std::vector<size_t>& line_sizes) {
+  LogSizeTracker tracker;
+  long long file = 0;
+  long long since_read = 0;
+  int lines_since_read = 0;
+  for (size_t size : line_sizes) {
+    if (tracker.SizeReadDue()) {
+      tracker.Reset(file);
+      since_read = 0;
+      lines_since_read = 0;
+    }
+    if (tracker.RotationDue()) {
+      file = 0;
+      tracker.Reset(0);
+    }
+    FUZZ_CHECK_MSG(since_read < 65536 && lines_since_read < 500,
+                   std::to_string(since_read) + " bytes, " + std::to_string(lines_since_read) + " lines");
+    file += static_cast<long long>(size);
+    since_read += static_cast<long long>(size);
+    ++lines_since_read;
+    tracker.Wrote(size);
+    FUZZ_CHECK_MSG(file < 3145728 + static_cast<long long>(size), std::to_string(file));
   }
 }
 
@@ -168,6 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int millisecond = input.ConsumeIntegral<int16_t>();
   const unsigned long thread_id = input.ConsumeIntegral<uint32_t>();
   const int rotation_calls = input.ConsumeIntegral<uint16_t>() % 1201;
+  const uint32_t size_seed = input.ConsumeIntegral<uint32_t>();
   std::string message = input.ConsumeRandomLengthString(fuzz::kMaxText);
   const std::string install_dir = input.ConsumeRandomLengthString(fuzz::kMaxText);
   const std::string file_name = input.ConsumeRandomLengthString(fuzz::kMaxText);
@@ -194,6 +244,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::CheckPath(path);
   fuzz::CheckPath(install_dir);
   fuzz::CheckResolve(install_dir, file_name);
-  fuzz::CheckRotation(rotation_calls);
+  // Line sizes from a small generator, to reach 3 MiB in a few hundred lines now and then.
+  std::vector<size_t> line_sizes;
+  uint32_t state = size_seed | 1;
+  for (int i = 0; i < rotation_calls; ++i) {
+    state = state * 1664525u + 1013904223u;
+    line_sizes.push_back((state >> 8) % ((size_seed & 1) ? 70000 : 300) + 1);
+  }
+  fuzz::CheckRotation(line_sizes);
   return 0;
 }

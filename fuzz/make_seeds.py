@@ -139,11 +139,11 @@ def options_seeds():
         [exe, "-displayName", "-whatIf", "-matchType", "Series", "-seriesPrefix", "-exeArgs"]))
 
 
-def log_seed(flags, date, time, thread, rotations, texts):
+def log_seed(flags, date, time, thread, rotations, texts, size_seed=2):
     year, month, day = date
     hour, minute, second, millisecond = time
     choices = (u8(flags) + i16(year) + i8(month) + i8(day) + i8(hour) + i8(minute) + i8(second) +
-               i16(millisecond) + u32(thread) + u16(rotations))
+               i16(millisecond) + u32(thread) + u16(rotations) + u32(size_seed))
     return encode(texts, choices)
 
 
@@ -162,6 +162,11 @@ def log_seeds():
     write("log_fuzzer", "long_message", log_seed(
         0xE0 | (6 << 1), (-1, -1, 127), (-128, 99, 60, 1000), 0, 0,
         ["a DisplayName written by a hostile user\r\n" * 2, "", "..\\logs", "/"]))
+    # An odd seed: lines of up to 70,000 bytes, so that a few hundred lines pass 3 MiB.
+    write("log_fuzzer", "large_lines_rotate", log_seed(
+        0, (2026, 12, 8), (23, 59, 59, 999), 1, 1200,
+        ["\x1b[2J\x07 terminal control in a DisplayName", "C:\\FMAgent", "", "C:\\FMAgent\\logs"],
+        size_seed=0x12345677))
 
 
 def inventory_row(name_pick, values, fail=False):
@@ -278,6 +283,14 @@ def crash_inputs():
     choices += inventory_location(False, []) + inventory_location(False, []) + u8(0)
     write("inventory_fuzzer", "empty_windowsinstaller_dword", encode(["Contoso Tool"], choices),
           kind="crashes")
+    # LocalSystem with one loaded hive whose name holds the text "entry_count", and no Uninstall
+    # key in it: the "not accessible" line names it, and an invariant that counted every line
+    # holding "entry_count" once counted two closing lines.
+    choices = u8(1 | (1 << 1)) + inventory_location(False, []) + inventory_location(False, [])
+    choices += inventory_location(False, []) + inventory_location(False, [], sid_pick=0x80)
+    choices += u8(0)
+    write("inventory_fuzzer", "hive_named_entry_count",
+          encode(["S-1-5-21-1-2-3-1001; entry_count : 7;"], choices), kind="crashes")
 
 
 if __name__ == "__main__":

@@ -90,7 +90,7 @@ void CheckLines(const RunOptions& options, int result,
   for (size_t i = 0; i < 8; ++i) {
     const std::string expected = std::string("param_name : ") + kFields[i].log_name +
                                  "; param_value : \"" +
-                                 EscapeLineBreaks(options.*(kFields[i].member)) + "\";";
+                                 EscapeLogText(options.*(kFields[i].member)) + "\";";
     FUZZ_CHECK_MSG(lines[i].message == expected, Show(lines[i].message));
   }
   FUZZ_CHECK(lines[8].message == std::string("param_name : WhatIf; param_value : \"") +

@@ -17,9 +17,10 @@ constexpr char kLogFileName[] = "fmprereqhandler.log";
 // Names the log file; read once, when the first line resolves the path. Later calls do nothing.
 void SetLogFileName(std::string_view name);
 
-// printf-style; data goes in the arguments, never in the format. A message of any length is
-// written whole; CR and LF inside it are written as the two characters \r and \n so that one
-// record is always one physical line.
+// printf-style; data goes in the arguments, never in the format. A %s value longer than 16 KiB
+// is written cut to 16 KiB with a marker giving its full length; CR and LF are written as the
+// two characters \r and \n and other control bytes as \xNN, so that one record is always one
+// physical line (see EscapeLogText).
 void LogInfo(const char* format, ...) VARNOK_PRINTF(1, 2);
 void LogError(const char* format, ...) VARNOK_PRINTF(1, 2);
 

@@ -1,35 +1,33 @@
-// The log file backend: lazy open, cross-process mutex per line, size-checked rotation.
-#include <share.h>
+// The log file backend: the path fixed at the first line, a cross-process mutex per line that no
+// user can take away, size-checked rotation, and files that are never reached through a link.
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
-#include <cstdio>
+#include <cstdint>
 #include <ctime>
-#include <memory>
 #include <string>
+#include <vector>
 
-#include "common/file_size.h"
+#include "common/strings.h"
 #include "log/log.h"
 #include "log/log_format.h"
+#include "log/log_lock.h"
 #include "win32/registry.h"
 #include "win32/unique_handle.h"
 
 namespace varnok::log_internal {
 namespace {
 
-constexpr char kLogMutexName[] = "fmprereq";  // shared with the agent's other processes
+// The agent's other writers open "fmprereq" from session 0, where it is the global object; a run
+// in a user's session reaches the same object only through the Global\ prefix.
+constexpr const char* kLogMutexNames[] = {"Global\\fmprereq", "fmprereq"};
 constexpr DWORD kLogMutexWaitMs = 3000;
 constexpr char kAgentKeyPath[] = "SOFTWARE\\Orvelle\\Fleetmoor\\FMAgent";
 constexpr char kInstallDirValue[] = "FMAgentInstallDir";  // REG_SZ, read in the 32-bit view
-
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-using UniqueFile = std::unique_ptr<FILE, FileCloser>;
-
-// Text mode (lines end in CR LF on disk), deny-none sharing: other writers and readers of the
-// agent are never locked out at file level.
-UniqueFile OpenShared(const std::string& path, const char* mode) {
-  return UniqueFile(_fsopen(path.c_str(), mode, _SH_DENYNO));
-}
+// SYSTEM, Administrators and the account this process runs as (SYSTEM itself for the agent's
+// runs) may use the mutex, nobody else.
+constexpr char kLogMutexSddl[] = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
 
 std::string ReadInstallDir() {
   std::string dir;
@@ -38,6 +36,121 @@ std::string ReadInstallDir() {
     return std::string();
   }
   return dir;
+}
+
+std::string CurrentDirectory() {
+  std::vector<char> buffer(MAX_PATH, '\0');
+  DWORD length = ::GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+  if (length >= buffer.size()) {
+    buffer.assign(length + 1, '\0');
+    length = ::GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+  }
+  return length > 0 && length < buffer.size() ? std::string(buffer.data(), length) : std::string();
+}
+
+// An install directory written without a drive ("\\Agent", "Agent") still gives an absolute path.
+std::string FullPath(const std::string& path) {
+  std::vector<char> buffer(MAX_PATH, '\0');
+  DWORD length = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(),
+                                    nullptr);
+  if (length >= buffer.size()) {
+    buffer.assign(length + 1, '\0');
+    length = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(),
+                                nullptr);
+  }
+  return length > 0 && length < buffer.size() ? std::string(buffer.data(), length) : path;
+}
+
+std::string SidText(PSID sid) {
+  char* text = nullptr;
+  if (!sid || !::ConvertSidToStringSidA(sid, &text)) return std::string();
+  std::string result(text);
+  ::LocalFree(text);
+  return result;
+}
+
+// The SID that a TOKEN_USER or TOKEN_OWNER holds first, for this process's token.
+std::string TokenSid(TOKEN_INFORMATION_CLASS which) {
+  win32::UniqueHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return std::string();
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+  DWORD returned = 0;
+  if (!::GetTokenInformation(token.get(), which, buffer, sizeof buffer, &returned)) {
+    return std::string();
+  }
+  return SidText(*reinterpret_cast<PSID*>(buffer));
+}
+
+std::string MutexOwnerSid(HANDLE mutex) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return std::string();
+  }
+  std::string sid = SidText(owner);
+  ::LocalFree(descriptor);
+  return sid;
+}
+
+// "\\?\C:\x" and "\\?\UNC\server\x" as GetFinalPathNameByHandle gives them, in their usual form.
+std::string FinalPath(HANDLE handle) {
+  std::vector<char> buffer(MAX_PATH, '\0');
+  DWORD length = ::GetFinalPathNameByHandleA(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length >= buffer.size()) {
+    buffer.assign(length + 1, '\0');
+    length = ::GetFinalPathNameByHandleA(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  }
+  if (length == 0 || length >= buffer.size()) return std::string();
+  std::string path(buffer.data(), length);
+  if (StartsWithNoCase(path, "\\\\?\\UNC\\")) return "\\\\" + path.substr(8);
+  if (StartsWithNoCase(path, "\\\\?\\")) return path.substr(4);
+  return path;
+}
+
+// Opens a file of the logs folder without following a link, and keeps it only when it is the
+// plain file it looks like: no reparse point, one name only, and really inside `folder_final`
+// (a file reached through a link elsewhere has another final path).
+win32::UniqueFileHandle OpenLogFileSafely(const std::string& path, const std::string& folder_final,
+                                          DWORD access, DWORD disposition) {
+  win32::UniqueFileHandle file(::CreateFileA(
+      path.c_str(), access | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) return file;
+  BY_HANDLE_FILE_INFORMATION information{};
+  const bool plain = ::GetFileInformationByHandle(file.get(), &information) &&
+                     !(information.dwFileAttributes &
+                       (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+                     information.nNumberOfLinks <= 1 &&
+                     EqualsNoCase(FinalPath(file.get()), folder_final + "\\" + GetFileName(path));
+  if (!plain) file.reset();
+  return file;
+}
+
+// The logs folder's own final path, or empty when it is missing or is itself a link.
+std::string LogFolderFinalPath(const std::string& folder) {
+  const DWORD attributes = ::GetFileAttributesA(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return std::string();
+  }
+  win32::UniqueFileHandle handle(::CreateFileA(
+      folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!handle || !::GetFileInformationByHandle(handle.get(), &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return std::string();
+  }
+  return FinalPath(handle.get());
+}
+
+bool WriteAll(HANDLE file, const std::string& bytes) {
+  DWORD written = 0;
+  return ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
 }
 
 class LogFile {
@@ -49,71 +162,141 @@ class LogFile {
   }
 
   void Write(LogLevel level, std::string_view message) {
-    if (!Mutex()) return;
-    // An abandoned mutex is taken as acquired: its owner died, the file is append-only and every
-    // line is flushed whole, so the next line can safely follow.
-    win32::MutexLock lock(mutex_.get(), kLogMutexWaitMs);
-    if (!lock.acquired()) return;
-    if (!opened_once_) Open();
-    WriteLine(level, message);
+    PrepareLock();
+    if (mutex_) {
+      // An abandoned mutex is taken as acquired: its owner died, and every line is written whole,
+      // so the next line can safely follow.
+      win32::MutexLock lock(mutex_.get(), kLogMutexWaitMs);
+      if (!lock.acquired()) return;
+      WriteLocked(level, message);
+    } else {
+      WriteLocked(level, message);
+    }
   }
 
  private:
+  void WriteLocked(LogLevel level, std::string_view message) {
+    if (!opened_once_) Open();
+    if (!lock_note_.empty()) {
+      const std::string note = std::move(lock_note_);
+      lock_note_.clear();
+      WriteLine(LogLevel::kError, note);
+    }
+    WriteLine(level, message);
+  }
+
+  // The path is fixed here, once, as an absolute path: rotation and every later open use it,
+  // whatever the current directory has become meanwhile.
   void Open() {
     opened_once_ = true;
-    const std::string path = ResolveLogPath(ReadInstallDir(), file_name_);
-    stream_ = OpenShared(path, "a");
-    if (!stream_) return;  // disabled for the rest of the process
-    path_ = path;
+    path_ = FullPath(ResolveLogPath(ReadInstallDir(), file_name_, CurrentDirectory()));
+    folder_ = GetParentPath(path_);
     WriteLine(LogLevel::kInfo, "Log Open : " + DateAndTime());
   }
 
-  // Process exit. The closing line is written under the mutex like every other line: written
-  // without it, it could land on top of another process's line.
+  // Process exit. The closing line is written under the mutex like every other line.
   void Close() {
-    if (stream_ && Mutex()) {
-      win32::MutexLock lock(mutex_.get(), kLogMutexWaitMs);
-      if (lock.acquired()) WriteLine(LogLevel::kInfo, "Log Close : " + DateAndTime());
+    if (file_) {
+      if (mutex_) {
+        win32::MutexLock lock(mutex_.get(), kLogMutexWaitMs);
+        if (lock.acquired()) WriteLine(LogLevel::kInfo, "Log Close : " + DateAndTime());
+      } else {
+        WriteLine(LogLevel::kInfo, "Log Close : " + DateAndTime());
+      }
     }
-    stream_.reset();
-    path_.clear();
+    file_.reset();
     mutex_.reset();
   }
 
-  // Opened once and kept: creating and closing the named mutex around every line costs two more
-  // kernel calls per line. A failed creation is tried again with the next line.
-  HANDLE Mutex() {
-    if (!mutex_) mutex_.reset(::CreateMutexA(nullptr, FALSE, kLogMutexName));
-    return mutex_.get();
+  // Decided once for the process: the shared mutex, unless a user made it their own; then the
+  // lines are written without it (a lock a user holds or denies must not cost the log its lines),
+  // and the log says so once.
+  void PrepareLock() {
+    if (lock_prepared_) return;
+    lock_prepared_ = true;
+    const std::string own_sid = TokenSid(TokenUser);
+    const std::vector<std::string> own_sids = {own_sid, TokenSid(TokenOwner)};
+    const std::string sddl =
+        std::string(kLogMutexSddl) + (own_sid.empty() ? "" : "(A;;GA;;;" + own_sid + ")");
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                           &descriptor, nullptr);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    DWORD error = 0;
+    for (const char* name : kLogMutexNames) {
+      win32::UniqueHandle mutex(::CreateMutexA(descriptor ? &attributes : nullptr, FALSE, name));
+      error = ::GetLastError();
+      if (!mutex) continue;  // refused: the next name
+      const std::string owner = error == ERROR_ALREADY_EXISTS ? MutexOwnerSid(mutex.get()) : "";
+      if (error == ERROR_ALREADY_EXISTS && !IsLogMutexOwnerTrusted(owner, own_sids)) {
+        lock_note_ = LogLockRefusedNote(name, owner);
+      } else {
+        mutex_ = std::move(mutex);
+      }
+      break;
+    }
+    if (!mutex_ && lock_note_.empty()) lock_note_ = LogLockUnavailableNote(error);
+    if (descriptor) ::LocalFree(descriptor);
   }
 
   void WriteLine(LogLevel level, std::string_view message) {
     if (path_.empty() || message.empty()) return;
-    if (counter_.NextLineChecksSize()) RotateIfLarge();
-    if (!stream_) {
-      stream_ = OpenShared(path_, "a");
-      if (!stream_) return;  // this line is lost; the next one tries again
+    if (!EnsureOpen()) return;  // this line is lost; the next one tries again
+    if (size_.SizeReadDue()) {
+      LARGE_INTEGER size{};
+      size_.Reset(::GetFileSizeEx(file_.get(), &size) ? size.QuadPart : 0);
+    }
+    if (size_.RotationDue()) {
+      Rotate();
+      if (!EnsureOpen()) return;
     }
     RefreshCaches();
-    const std::string line = FormatLogLine(timestamp_text_, thread_text_, level, message);
-    std::fwrite(line.data(), 1, line.size(), stream_.get());
-    std::fputc('\n', stream_.get());
-    std::fflush(stream_.get());
+    std::string line = FormatLogLine(timestamp_text_, thread_text_, level, message);
+    line += "\r\n";
+    if (WriteAll(file_.get(), line)) size_.Wrote(line.size());
   }
 
-  void RotateIfLarge() {
-    const int64_t size = QueryFileSize(path_);
-    if (size < kLogRotateSize) return;  // also -1: size unknown
-    stream_.reset();
+  // Appending only: every write lands at the file's end, after any other writer's lines.
+  bool EnsureOpen() {
+    if (file_) return true;
+    folder_final_ = LogFolderFinalPath(folder_);
+    if (folder_final_.empty()) return false;
+    file_ = OpenLogFileSafely(path_, folder_final_, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS);
+    size_ = LogSizeTracker();
+    return static_cast<bool>(file_);
+  }
+
+  // Backups shift up (the fourth is lost), then the active file starts again empty. A backup or
+  // active file that is a link or has another name is left alone, and nothing is written to it.
+  void Rotate() {
+    file_.reset();
+    const std::string folder_final = LogFolderFinalPath(folder_);
+    if (folder_final.empty()) return;
     for (int n = kLogBackupCount - 1; n >= 0; --n) {
-      const std::string source = LogBackupPath(path_, n);
-      const DWORD attributes = ::GetFileAttributesA(source.c_str());
-      if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        continue;
-      }
-      ::CopyFileA(source.c_str(), LogBackupPath(path_, n + 1).c_str(), FALSE);
+      CopyLogFile(LogBackupPath(path_, n), LogBackupPath(path_, n + 1), folder_final);
     }
-    OpenShared(path_, "w");  // truncates; closed at once, reopened for appending by the caller
+    win32::UniqueFileHandle active =
+        OpenLogFileSafely(path_, folder_final, GENERIC_WRITE, OPEN_EXISTING);
+    if (active) ::SetEndOfFile(active.get());  // opened at offset 0: truncates
+  }
+
+  static void CopyLogFile(const std::string& source_path, const std::string& target_path,
+                          const std::string& folder_final) {
+    const DWORD attributes = ::GetFileAttributesA(source_path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    win32::UniqueFileHandle source =
+        OpenLogFileSafely(source_path, folder_final, GENERIC_READ, OPEN_EXISTING);
+    if (!source) return;
+    win32::UniqueFileHandle target =
+        OpenLogFileSafely(target_path, folder_final, GENERIC_WRITE, OPEN_ALWAYS);
+    if (!target || !::SetEndOfFile(target.get())) return;
+    std::vector<char> buffer(64 * 1024);
+    DWORD got = 0;
+    while (::ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got,
+                      nullptr) &&
+           got > 0) {
+      if (!WriteAll(target.get(), std::string(buffer.data(), got))) return;
+    }
   }
 
   std::string DateAndTime() {
@@ -146,10 +329,14 @@ class LogFile {
   }
 
   win32::UniqueHandle mutex_;
+  bool lock_prepared_ = false;
+  std::string lock_note_;  // written once, with the next line
   std::string file_name_;
-  std::string path_;  // set only when the first open succeeded; empty means disabled
-  UniqueFile stream_;
-  RotationCounter counter_;
+  std::string path_;    // absolute; empty until the first line
+  std::string folder_;  // the logs folder
+  std::string folder_final_;
+  win32::UniqueFileHandle file_;
+  LogSizeTracker size_;
   bool opened_once_ = false;
 
   bool timestamp_valid_ = false;

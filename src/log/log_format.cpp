@@ -8,18 +8,30 @@ namespace varnok {
 
 const char* LogLevelWord(LogLevel level) { return level == LogLevel::kError ? "ERROR" : "INFO"; }
 
-std::string EscapeLineBreaks(std::string_view message) {
+std::string EscapeLogText(std::string_view message) {
   std::string out;
   out.reserve(message.size());
   for (char c : message) {
+    const unsigned char byte = static_cast<unsigned char>(c);
     if (c == '\r') {
       out += "\\r";
     } else if (c == '\n') {
       out += "\\n";
+    } else if ((byte < 0x20 && c != '\t') || byte == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      out += escaped;
     } else {
       out += c;
     }
   }
+  return out;
+}
+
+std::string CutLogValue(std::string_view value) {
+  if (value.size() <= kLogValueLimit) return std::string(value);
+  std::string out(value.substr(0, kLogValueLimit));
+  out += "...[cut: " + std::to_string(value.size()) + " bytes in all]";
   return out;
 }
 
@@ -54,25 +66,42 @@ std::string FormatLogLine(std::string_view timestamp_text, std::string_view thre
   return line;
 }
 
-std::string NormalizeLogPath(std::string_view path) {
-  std::string out;
+namespace {
+
+bool BeginsAsShare(std::string_view path) {
+  return path.size() >= 2 && (path[0] == '\\' || path[0] == '/') &&
+         (path[1] == '\\' || path[1] == '/');
+}
+
+// The pieces between separators joined by single backslashes, after "\\" for a share.
+std::string JoinPieces(std::string_view path, bool share) {
+  std::string out = share ? "\\\\" : "";
+  bool first = true;
   for (const std::string& piece : SplitAny(path, "\\/")) {
-    if (!out.empty()) out += '\\';
+    if (!first) out += '\\';
     out += piece;
+    first = false;
   }
-  if (out.find('\\') == std::string::npos) out += '\\';
+  if (out.find('\\', share ? 2 : 0) == std::string::npos) out += '\\';
   return out;
 }
 
-std::string ResolveLogPath(std::string_view install_dir, std::string_view file_name) {
-  std::string path = install_dir.empty() ? std::string(".\\") : std::string(install_dir);
+}  // namespace
+
+std::string NormalizeLogPath(std::string_view path) { return JoinPieces(path, BeginsAsShare(path)); }
+
+std::string ResolveLogPath(std::string_view install_dir, std::string_view file_name,
+                           std::string_view current_directory) {
+  const std::string_view directory = install_dir.empty() ? current_directory : install_dir;
+  std::string path(directory);
   path += "\\logs\\";
   if (file_name.empty()) {
     path += kLogFileName;
   } else {
     path.append("\\").append(file_name);
   }
-  return NormalizeLogPath(path);
+  // Only the directory itself can name a share; separators added after it never do.
+  return JoinPieces(path, BeginsAsShare(directory));
 }
 
 std::string LogBackupPath(std::string_view active_path, int n) {
@@ -81,10 +110,22 @@ std::string LogBackupPath(std::string_view active_path, int n) {
   return path + "." + GetExtension(active_path);
 }
 
-bool RotationCounter::NextLineChecksSize() {
-  const bool was_zero = count_ == 0;
-  if (++count_ >= kLogSizeCheckInterval) count_ = 0;
-  return was_zero;
+bool LogSizeTracker::SizeReadDue() const {
+  return !known_ || bytes_since_read_ >= kLogSizeCheckBytes ||
+         lines_since_read_ >= kLogSizeCheckInterval || RotationDue();
+}
+
+void LogSizeTracker::Reset(long long size) {
+  known_ = true;
+  size_ = size < 0 ? 0 : size;
+  bytes_since_read_ = 0;
+  lines_since_read_ = 0;
+}
+
+void LogSizeTracker::Wrote(size_t bytes) {
+  size_ += static_cast<long long>(bytes);
+  bytes_since_read_ += static_cast<long long>(bytes);
+  ++lines_since_read_;
 }
 
 }  // namespace varnok

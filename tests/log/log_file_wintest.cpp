@@ -70,29 +70,27 @@ TEST_F(LogFileTest, OpenAndCloseLinesFrameTheProcessesLines) {
   for (const Record& r : records) EXPECT_EQ(r.level, "INFO");
 }
 
-TEST_F(LogFileTest, RotatesAtExactlyThreeMebibytes) {
-  struct Row {
-    size_t size;
-    bool rotates;
-  };
-  for (const Row row : {Row{kLimit - 1, false}, Row{kLimit, true}}) {
-    SCOPED_TRACE(row.size);
-    const std::string old(row.size, 'o');
+TEST_F(LogFileTest, RotatesOnceTheFileHoldsThreeMebibytes) {
+  // One byte short: the open line still goes into the old file, which then holds 3 MiB, so the
+  // next line starts a new one. Exactly 3 MiB: the new file starts with the open line.
+  for (const size_t size : {kLimit - 1, kLimit}) {
+    SCOPED_TRACE(size);
+    const std::string old(size, 'o');
     testing::WriteFileBytes(log_, old);
     DeleteFileA(Backup(1).c_str());
-    ASSERT_EQ(Append(1, "R").exit_code, 0u);
-    const std::string now = testing::ReadFileBytes(log_);
-    if (row.rotates) {
-      EXPECT_EQ(testing::ReadFileBytes(Backup(1)), old);
-      // The file was emptied before its open line was written.
-      const auto records = ReadRecords(log_);
-      ASSERT_EQ(records.size(), 3u);
+    ASSERT_EQ(Append(2, "R").exit_code, 0u);
+    const std::string backup = testing::ReadFileBytes(Backup(1));
+    ASSERT_EQ(backup.substr(0, old.size()), old);
+    const auto records = ReadRecords(log_);
+    if (size == kLimit) {
+      EXPECT_EQ(backup, old);
+      ASSERT_EQ(records.size(), 4u);
       EXPECT_EQ(records[0].message.substr(0, 11), "Log Open : ");
-      EXPECT_EQ(now.find(std::string(64, 'o')), std::string::npos);
     } else {
-      EXPECT_FALSE(testing::FileExists(Backup(1)));
-      EXPECT_EQ(now.substr(0, old.size()), old);
-      EXPECT_GT(now.size(), old.size());
+      const std::string open_line = backup.substr(old.size());
+      EXPECT_TRUE(std::regex_search(open_line, std::regex(R"(\] Log Open : .*\r\n$)"))) << open_line;
+      ASSERT_EQ(records.size(), 3u);
+      EXPECT_EQ(records[0].message, "probe : R; line : 0;");
     }
   }
 }
@@ -205,6 +203,70 @@ TEST_F(LogFileTest, ProgramWithoutArgumentsLogsItsOptionsAndExitsWith87) {
     EXPECT_EQ(records[i + 1].level, expected[i].level) << i;
     EXPECT_EQ(records[i + 1].message, expected[i].message) << i;
   }
+}
+
+TEST_F(LogFileTest, AMutexThatShutsTheProgramOutCostsNoLine) {
+  // Created first, and held, by another process with a DACL that denies everyone, under both of
+  // its names: Wine refuses the program's opens as Windows does, and the lines go out unlocked.
+  Child holder("\"" + ToolPath("log_probe.exe") + "\" hold-with-dacl 8000 D:P(D;;GA;;;WD)");
+  ASSERT_TRUE(holder.started());
+  ASSERT_TRUE(testing::WaitForNamedEvent("varnok_probe_ready", 10000));
+  const testing::RunResult run = Append(3, "Denied");
+  EXPECT_EQ(run.exit_code, 0u);
+  EXPECT_LT(run.elapsed_ms, 2900u);  // never waited on the denied mutex
+  const std::string log = testing::ReadFileBytes(log_);
+  EXPECT_NE(log.find("probe : Denied; line : 2;"), std::string::npos);
+  // Said once, with the first line.
+  const std::string note = "[ ERROR ] operation : LogFile; status : failure; remarks : \"The log mutex could "
+                           "not be opened; lines are written without it.\"; error_code : 5;";
+  EXPECT_NE(log.find(note), std::string::npos) << log;
+  EXPECT_EQ(log.find(note), log.rfind(note));
+  holder.Kill(0);
+}
+
+TEST_F(LogFileTest, FilesWithAnotherNameAreNeverWritten) {
+  // A file elsewhere, hard-linked under the log's own names: writing, copying or truncating
+  // through the link would change it.
+  testing::TempDir elsewhere;
+  const std::string victim = elsewhere / "victim.txt";
+  const std::string secret = "not the log's to change\r\n";
+  testing::WriteFileBytes(victim, secret);
+  // As a backup: the rotation skips it, and the log still starts again small.
+  testing::WriteFileBytes(log_, std::string(kLimit, 'o'));
+  ASSERT_TRUE(CreateHardLinkA(Backup(1).c_str(), victim.c_str(), nullptr));
+  ASSERT_EQ(Append(2, "Linked").exit_code, 0u);
+  EXPECT_EQ(testing::ReadFileBytes(victim), secret);
+  EXPECT_LT(testing::ReadFileBytes(log_).size(), 1000u);
+  // As the active file: its lines are dropped.
+  ASSERT_TRUE(DeleteFileA(log_.c_str()));
+  ASSERT_TRUE(CreateHardLinkA(log_.c_str(), victim.c_str(), nullptr));
+  ASSERT_EQ(Append(2, "Dropped").exit_code, 0u);
+  EXPECT_EQ(testing::ReadFileBytes(victim), secret);
+}
+
+TEST(LogPathTest, TheCurrentDirectoryFallbackIsFixedAtTheFirstLine) {
+  // No agent install directory: the log is below the current directory at the first line, and
+  // stays there when the process moves on and the log rotates afterwards.
+  testing::TempDir first;
+  testing::TempDir second;
+  const std::string logs = first / "logs";
+  const std::string moved_logs = second / "logs";
+  ASSERT_TRUE(CreateDirectoryA(logs.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(moved_logs.c_str(), nullptr));
+  const std::string log = logs + "\\fmprereqhandler.log";
+  // The open line and the first line fit below 3 MiB; the lines after the move pass it.
+  testing::WriteFileBytes(log, std::string(kLimit - 200, 'o'));
+  char before[MAX_PATH] = {};
+  GetCurrentDirectoryA(MAX_PATH, before);
+  ASSERT_TRUE(SetCurrentDirectoryA(first.path().c_str()));
+  const testing::RunResult run = RunCommand("\"" + ToolPath("log_probe.exe") + "\" append-after-chdir \"" +
+                                            second.path() + "\" 6 Moved");
+  SetCurrentDirectoryA(before);
+  EXPECT_EQ(run.exit_code, 0u);
+  EXPECT_TRUE(testing::FileExists(logs + "\\fmprereqhandler1.log"));  // it did rotate
+  EXPECT_NE(testing::ReadFileBytes(log).find("probe : Moved; line : 5;"), std::string::npos);
+  EXPECT_FALSE(testing::FileExists(moved_logs + "\\fmprereqhandler.log"));
+  EXPECT_FALSE(testing::FileExists(moved_logs + "\\fmprereqhandler1.log"));
 }
 
 }  // namespace

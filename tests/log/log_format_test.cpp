@@ -17,7 +17,7 @@ TEST(LogFrame, MatchesTheAgentsLineFormat) {
   EXPECT_EQ(FormatLogLine("[ t ]", "[ 1 ]", LogLevel::kError, "m"), "[ t ][ 1 ] [ ERROR ] m");
 }
 
-TEST(LogEscaping, LineBreaksCannotStartAForgedRecord) {
+TEST(LogEscaping, OneRecordOneLineAndNoTerminalControl) {
   struct Row {
     std::string in, out;
   };
@@ -26,9 +26,31 @@ TEST(LogEscaping, LineBreaksCannotStartAForgedRecord) {
       {"a\nb", "a\\nb"},
       {"a\r\n[ 2026-01-01 00:00:00:000 ][ 1 ] [ INFO ] forged", "a\\r\\n[ 2026-01-01 00:00:00:000 ][ 1 ] [ INFO ] forged"},
       {"\r\r\n\n", "\\r\\r\\n\\n"},
-      {"tab\there \x01\xFF", "tab\there \x01\xFF"},  // other bytes pass unchanged
+      {"tab\there", "tab\there"},                                  // tab stays
+      {"\x1B[2J\x1B]0;title\x07", "\\x1B[2J\\x1B]0;title\\x07"},   // ESC sequences, BEL
+      {"back\bspace\x7F", "back\\x08space\\x7F"},
+      {std::string("nul\0x", 5), "nul\\x00x"},
+      {"\x01\x1F\x20", "\\x01\\x1F "},                              // class edges
+      {"\xE9\xFF quotes \" and ; stay", "\xE9\xFF quotes \" and ; stay"},
+      {"\\n as typed", "\\n as typed"},  // a literal backslash-n is not undone
   };
-  for (const Row& r : rows) EXPECT_EQ(EscapeLineBreaks(r.in), r.out);
+  for (const Row& r : rows) EXPECT_EQ(EscapeLogText(r.in), r.out) << r.in;
+}
+
+TEST(LogValues, LongValuesAreCutWithTheirLength) {
+  EXPECT_EQ(CutLogValue(std::string(16384, 'a')), std::string(16384, 'a'));
+  EXPECT_EQ(CutLogValue(std::string(16385, 'b')),
+            std::string(16384, 'b') + "...[cut: 16385 bytes in all]");
+  EXPECT_EQ(CutLogValue(""), "");
+  testing::TakeLogLines();
+  const std::string huge(5 * 1024 * 1024, 'x');
+  LogInfo("command_line : \"%s\"; other : \"%s\"; n : %d; size : %zu; id : %lu; %%", huge.c_str(),
+          "short", -7, size_t{3145728}, 4294967295ul);
+  const auto lines = testing::TakeLogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].message, "command_line : \"" + std::string(16384, 'x') +
+                                  "...[cut: 5242880 bytes in all]\"; other : \"short\"; n : -7; "
+                                  "size : 3145728; id : 4294967295; %");
 }
 
 TEST(LogCalls, FormatWholeMessagesOfAnyLengthAndEscapeThem) {
@@ -45,34 +67,72 @@ TEST(LogCalls, FormatWholeMessagesOfAnyLengthAndEscapeThem) {
   EXPECT_EQ(lines[1].message, "name : \"Evil\\n[ INFO ] fake\";");
 }
 
-TEST(LogPath, ResolvesBelowTheInstallDirectory) {
+TEST(LogPath, ResolvesBelowTheInstallDirectoryOrTheCurrentOne) {
   struct Row {
     std::string install_dir, file_name, path;
   };
   const Row rows[] = {
       {"C:\\Agent", "fmprereqhandler.log", "C:\\Agent\\logs\\fmprereqhandler.log"},
       {"C:\\Agent\\", "fmprereqhandler.log", "C:\\Agent\\logs\\fmprereqhandler.log"},
-      {"", "fmprereqhandler.log", ".\\logs\\fmprereqhandler.log"},
+      {"", "fmprereqhandler.log", "D:\\Work\\Dir\\logs\\fmprereqhandler.log"},  // never relative
       {"C:/Agent//x", "", "C:\\Agent\\x\\logs\\fmprereqhandler.log"},
-      {"\\\\server\\share", "a.log", "server\\share\\logs\\a.log"},  // leading \\ is lost
+      {"\\\\server\\share", "a.log", "\\\\server\\share\\logs\\a.log"},  // a share stays a share
+      {"//server/share/", "a.log", "\\\\server\\share\\logs\\a.log"},
   };
-  for (const Row& r : rows) EXPECT_EQ(ResolveLogPath(r.install_dir, r.file_name), r.path);
+  for (const Row& r : rows) {
+    EXPECT_EQ(ResolveLogPath(r.install_dir, r.file_name, "D:\\Work\\Dir"), r.path) << r.install_dir;
+  }
   EXPECT_EQ(NormalizeLogPath("single"), "single\\");
-  EXPECT_EQ(NormalizeLogPath("//"), "\\");
+  EXPECT_EQ(NormalizeLogPath("//"), "\\\\\\");
 }
 
-TEST(LogRotation, BackupNamesAndCheckedLines) {
+TEST(LogRotation, BackupNames) {
   const std::string active = "C:\\A.b\\logs\\fmprereqhandler.log";
   EXPECT_EQ(LogBackupPath(active, 0), active);
   EXPECT_EQ(LogBackupPath(active, 1), "C:\\A.b\\logs\\fmprereqhandler1.log");
   EXPECT_EQ(LogBackupPath(active, 4), "C:\\A.b\\logs\\fmprereqhandler4.log");
+}
 
-  RotationCounter counter;
-  std::vector<int> checked;
-  for (int line = 1; line <= 1501; ++line) {
-    if (counter.NextLineChecksSize()) checked.push_back(line);
+TEST(LogRotation, RotatesFromTheBytesTheFileHolds) {
+  LogSizeTracker fresh;
+  EXPECT_TRUE(fresh.SizeReadDue());  // nothing known before the first read
+  struct Row {
+    long long read;   // the size read
+    bool rotate;
+  };
+  const Row boundary[] = {{0, false}, {3145727, false}, {3145728, true}, {3145729, true}, {-1, false}};
+  for (const Row& r : boundary) {
+    LogSizeTracker tracker;
+    tracker.Reset(r.read);
+    EXPECT_EQ(tracker.RotationDue(), r.rotate) << r.read;
   }
-  EXPECT_EQ(checked, (std::vector<int>{1, 501, 1001, 1501}));
+  // This process's own lines count: the line that reaches 3 MiB makes the next one rotate.
+  LogSizeTracker tracker;
+  tracker.Reset(3145728 - 100);
+  tracker.Wrote(99);
+  EXPECT_FALSE(tracker.RotationDue());
+  EXPECT_FALSE(tracker.SizeReadDue());
+  tracker.Wrote(1);
+  EXPECT_TRUE(tracker.RotationDue());
+  EXPECT_TRUE(tracker.SizeReadDue());  // read the real size before rotating
+
+  // The real size is read again every 64 KiB written or 500 lines, whichever comes first.
+  struct Cadence {
+    size_t line_bytes;
+    int reads_in_2000_lines;
+  };
+  for (const Cadence c : {Cadence{10, 4}, Cadence{1000, 31}, Cadence{65536, 2000}, Cadence{131, 4}}) {
+    LogSizeTracker t;
+    int reads = 0;
+    for (int line = 0; line < 2000; ++line) {
+      if (t.SizeReadDue()) {
+        ++reads;
+        t.Reset(0);  // another process rotated meanwhile: the file is small again
+      }
+      t.Wrote(c.line_bytes);
+    }
+    EXPECT_EQ(reads, c.reads_in_2000_lines) << c.line_bytes;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,22 @@
+// Whose log mutex may this process wait on. Any user can create the agent's mutex name before the
+// agent does; waiting on a mutex that a user owns lets that user hold back, and so drop, every
+// line of the log.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnok {
+
+// True for the accounts the agent's writers run as: SYSTEM, Administrators, LocalService,
+// NetworkService and services' own SIDs (S-1-5-80-...); for the user and the default owner of
+// this process's token (`own_sids`: what its own objects are owned by); and for an owner that
+// cannot be read. SIDs are compared without regard to case.
+bool IsLogMutexOwnerTrusted(std::string_view owner_sid, const std::vector<std::string>& own_sids);
+
+// The ERROR line written once when the mutex is not used.
+std::string LogLockRefusedNote(std::string_view mutex_name, std::string_view owner_sid);
+std::string LogLockUnavailableNote(unsigned long error);
+
+}  // namespace varnok

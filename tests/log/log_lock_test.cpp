@@ -1,0 +1,39 @@
+#include "log/log_lock.h"
+
+#include <gtest/gtest.h>
+
+namespace varnok {
+namespace {
+
+TEST(LogMutexOwner, OnlyTheAgentsAccountsAreWaitedFor) {
+  const char kOwn[] = "S-1-5-21-1-2-3-1500";
+  const std::vector<std::string> own = {kOwn, "S-1-5-21-1-2-3-513"};  // token user, default owner
+  const std::pair<const char*, bool> rows[] = {
+      {"S-1-5-18", true},                      // SYSTEM
+      {"S-1-5-32-544", true},                  // Administrators
+      {"S-1-5-19", true},                      // LocalService
+      {"S-1-5-20", true},                      // NetworkService
+      {"S-1-5-80-123-456-789-10-11", true},    // a service's own SID
+      {"s-1-5-18", true},
+      {kOwn, true},                            // whoever this process runs as
+      {"S-1-5-21-1-2-3-513", true},            // and its token's default owner
+      {"", true},                              // no owner to read (Wine)
+      {"S-1-5-21-1-2-3-1001", false},          // an ordinary user
+      {"S-1-5-32-545", false},                 // Users
+      {"S-1-1-0", false},                      // Everyone
+      {"S-1-5-11", false},                     // Authenticated Users
+      {"S-1-5-80", false},                     // not a service's SID
+      {"S-1-5-180", false},
+  };
+  for (const auto& [owner, trusted] : rows) {
+    EXPECT_EQ(IsLogMutexOwnerTrusted(owner, own), trusted) << owner;
+  }
+  EXPECT_FALSE(IsLogMutexOwnerTrusted("S-1-5-21-1-2-3-1001", {"", ""}));  // unread own SIDs match nothing
+  EXPECT_EQ(LogLockRefusedNote("Global\\fmprereq", "S-1-5-21-1-2-3-1001"),
+            "operation : LogFile; status : failure; remarks : \"The log mutex is owned by an account "
+            "the agent does not run as; lines are written without it.\"; mutex : \"Global\\fmprereq\"; "
+            "owner : \"S-1-5-21-1-2-3-1001\";");
+}
+
+}  // namespace
+}  // namespace varnok
