@@ -26,6 +26,22 @@ std::vector<UninstallView> BuildLocations(RegistrySource& registry, bool running
   return views;
 }
 
+// A value too large to read is named once in the log; its field stays empty.
+void LogValueTooLarge(const std::string& row_path, const char* value_name,
+                      unsigned long stored_bytes) {
+  LogInfo("operation : GetUninstallEntries; registry_path : \"%s\"; value_name : \"%s\"; "
+          "value_size : %lu; remarks : \"Value larger than %lu bytes not read.\";",
+          row_path.c_str(), value_name, stored_bytes, kMaxRegistryValueBytes);
+}
+
+unsigned long ReadField(RegistryKey& key, const std::string& row_path, const char* value_name,
+                        std::string* field) {
+  unsigned long stored_bytes = 0;
+  const unsigned long rc = ReadRegistryString(key, value_name, field, &stored_bytes);
+  if (rc == kErrorValueTooLarge) LogValueTooLarge(row_path, value_name, stored_bytes);
+  return rc;
+}
+
 // Reads one row; false when it has no usable DisplayName and is dropped. The row's key is opened
 // once for all of its values.
 bool ReadRow(RegistryKey& uninstall, const UninstallView& view, const std::string& row_path,
@@ -33,7 +49,7 @@ bool ReadRow(RegistryKey& uninstall, const UninstallView& view, const std::strin
   std::unique_ptr<RegistryKey> key;
   if (uninstall.OpenSubkey(key_name, &key) != kErrorSuccess) return false;
   std::string display_name;
-  if (ReadRegistryString(*key, "DisplayName", &display_name) != kErrorSuccess ||
+  if (ReadField(*key, row_path, "DisplayName", &display_name) != kErrorSuccess ||
       display_name.empty()) {
     return false;
   }
@@ -44,13 +60,16 @@ bool ReadRow(RegistryKey& uninstall, const UninstallView& view, const std::strin
   entry->key_name = key_name;
   entry->display_name = std::move(display_name);
   // Absent, retyped or unreadable values leave their field empty.
-  ReadRegistryString(*key, "DisplayVersion", &entry->display_version);
-  ReadRegistryString(*key, "Publisher", &entry->publisher);
-  ReadRegistryString(*key, "InstallLocation", &entry->install_location);
-  ReadRegistryString(*key, "UninstallString", &entry->uninstall_string);
-  ReadRegistryString(*key, "QuietUninstallString", &entry->quiet_uninstall_string);
+  ReadField(*key, row_path, "DisplayVersion", &entry->display_version);
+  ReadField(*key, row_path, "Publisher", &entry->publisher);
+  ReadField(*key, row_path, "InstallLocation", &entry->install_location);
+  ReadField(*key, row_path, "UninstallString", &entry->uninstall_string);
+  ReadField(*key, row_path, "QuietUninstallString", &entry->quiet_uninstall_string);
   unsigned long flag = 0;
-  ReadWindowsInstallerFlag(*key, &flag);
+  unsigned long stored_bytes = 0;
+  if (ReadWindowsInstallerFlag(*key, &flag, &stored_bytes) == kErrorValueTooLarge) {
+    LogValueTooLarge(row_path, "WindowsInstaller", stored_bytes);
+  }
   entry->is_windows_installer = flag == 1;
   return true;
 }
@@ -115,10 +134,10 @@ std::vector<std::string> GetUserProfileSids(RegistrySource& registry) {
 }
 
 unsigned long ReadRegistryString(RegistryKey& key, const std::string& value_name,
-                                 std::string* text) {
+                                 std::string* text, unsigned long* stored_bytes) {
   unsigned long type = 0;
   std::vector<char> data;
-  const unsigned long rc = key.QueryValue(value_name, &type, &data);
+  const unsigned long rc = key.QueryValue(value_name, &type, &data, stored_bytes);
   if (rc != kErrorSuccess) return rc;
   if (type != kRegSz) return kErrorInvalidDatatype;
   // The final byte is taken for the terminator whether or not it is one. An embedded NUL ends
@@ -132,11 +151,12 @@ unsigned long ReadRegistryString(RegistryKey& key, const std::string& value_name
   return kErrorSuccess;
 }
 
-unsigned long ReadWindowsInstallerFlag(RegistryKey& key, unsigned long* number) {
+unsigned long ReadWindowsInstallerFlag(RegistryKey& key, unsigned long* number,
+                                       unsigned long* stored_bytes) {
   *number = 0;
   unsigned long type = 0;
   std::vector<char> data;
-  const unsigned long rc = key.QueryValue("WindowsInstaller", &type, &data);
+  const unsigned long rc = key.QueryValue("WindowsInstaller", &type, &data, stored_bytes);
   if (rc != kErrorSuccess) return rc;
   if (data.size() > 4) return kErrorMoreData;
   if (type != kRegDword) return kErrorInvalidDatatype;
@@ -147,6 +167,8 @@ unsigned long ReadWindowsInstallerFlag(RegistryKey& key, unsigned long* number) 
             (static_cast<unsigned long>(bytes[3]) << 24);
   return kErrorSuccess;
 }
+
+bool IsLocalSystemSid(std::string_view sid) { return EqualsNoCase(sid, "S-1-5-18"); }
 
 bool IsUninstallEntryPresent(RegistrySource& registry, const UninstallEntry& entry) {
   if (entry.root == RegistryRoot::kNone || entry.registry_path.empty()) return false;

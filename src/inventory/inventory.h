@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "inventory/registry_source.h"
@@ -19,7 +20,7 @@ struct UninstallView {
   std::string subkey_prefix;  // put in front of kUninstallKeyPath
 };
 
-// Every row with a non-empty REG_SZ DisplayName, in location order (64-bit view, 32-bit view,
+// Every row with a non-empty REG_SZ DisplayName of at most kMaxRegistryValueBytes, in location order (64-bit view, 32-bit view,
 // then HKEY_CURRENT_USER, or every user hive under LocalSystem) and enumeration order within a
 // location; no de-duplication. Never fails as a whole: unreadable locations and indexes are
 // logged at INFO and skipped; ends with the entry-count line.
@@ -31,12 +32,19 @@ std::vector<std::string> GetUserProfileSids(RegistrySource& registry);
 
 // A REG_SZ value of an open key, as text: the stored bytes minus the final one (taken for the
 // terminator), and never past an embedded NUL. Returns the Win32 error (kErrorInvalidDatatype
-// for any other type, REG_EXPAND_SZ included); `text` is set only on success.
-unsigned long ReadRegistryString(RegistryKey& key, const std::string& value_name, std::string* text);
+// for any other type, REG_EXPAND_SZ included; kErrorValueTooLarge, with `stored_bytes` set, for
+// a value of more than kMaxRegistryValueBytes); `text` is set only on success.
+unsigned long ReadRegistryString(RegistryKey& key, const std::string& value_name, std::string* text,
+                                 unsigned long* stored_bytes = nullptr);
 
 // The WindowsInstaller value: 0 and `number` set when it is a REG_DWORD of at most 4 bytes.
 // `number` is 0 unless it succeeds.
-unsigned long ReadWindowsInstallerFlag(RegistryKey& key, unsigned long* number);
+unsigned long ReadWindowsInstallerFlag(RegistryKey& key, unsigned long* number,
+                                       unsigned long* stored_bytes = nullptr);
+
+// True for the SID of the LocalSystem account, "S-1-5-18" ("s-1-5-18" too): the account whose
+// runs read every user's hive and must never act on what a user wrote.
+bool IsLocalSystemSid(std::string_view sid);
 
 // True while the row's key still has a non-empty REG_SZ DisplayName; a deleted key or value, an
 // emptied or retyped DisplayName and an access failure all count as gone.

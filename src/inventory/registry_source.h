@@ -16,6 +16,7 @@ constexpr unsigned long kErrorFileNotFound = 2;
 constexpr unsigned long kErrorAccessDenied = 5;
 constexpr unsigned long kErrorInvalidHandle = 6;
 constexpr unsigned long kErrorInvalidParameterCode = 87;
+constexpr unsigned long kErrorValueTooLarge = 223;  // ERROR_FILE_TOO_LARGE
 constexpr unsigned long kErrorMoreData = 234;
 constexpr unsigned long kErrorNoMoreItems = 259;
 constexpr unsigned long kErrorInvalidDatatype = 1804;
@@ -24,6 +25,10 @@ constexpr unsigned long kRegSz = 1;
 constexpr unsigned long kRegExpandSz = 2;
 constexpr unsigned long kRegBinary = 3;
 constexpr unsigned long kRegDword = 4;
+
+// Largest registry value the program reads. Anyone can write values of megabytes into the rows of
+// their own hive; a row's fields never need more.
+constexpr unsigned long kMaxRegistryValueBytes = 65536;
 
 // Which registry view a key is opened in: KEY_WOW64_64KEY, KEY_WOW64_32KEY, or neither.
 enum class RegistryView { kDefault, k64, k32 };
@@ -39,9 +44,11 @@ class RegistryKey {
   // Name of the subkey at `index` (name buffer of `buffer_chars` characters including its
   // terminator). kErrorNoMoreItems ends an enumeration; any other error concerns this index only.
   virtual unsigned long EnumSubkey(unsigned long index, size_t buffer_chars, std::string* name) = 0;
-  // Type and exact stored bytes of a value; `type` and `data` are set only on success.
+  // Type and exact stored bytes of a value; `type` and `data` are set only on success. A value of
+  // more than kMaxRegistryValueBytes is not read: kErrorValueTooLarge, with `stored_bytes` (when
+  // given) set to its size.
   virtual unsigned long QueryValue(const std::string& value_name, unsigned long* type,
-                                   std::vector<char>* data) = 0;
+                                   std::vector<char>* data, unsigned long* stored_bytes) = 0;
   // Opens the direct subkey `name` for reading, in this key's view. `key` is set only on success.
   virtual unsigned long OpenSubkey(const std::string& name, std::unique_ptr<RegistryKey>* key) = 0;
 };

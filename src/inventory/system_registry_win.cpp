@@ -1,5 +1,10 @@
 #include "inventory/system_registry.h"
 
+#include <windows.h>
+#include <sddl.h>
+
+#include "inventory/inventory.h"
+
 #include "win32/registry.h"
 #include "win32/unique_handle.h"
 
@@ -41,9 +46,12 @@ class Win32Key : public RegistryKey {
   }
 
   unsigned long QueryValue(const std::string& value_name, unsigned long* type,
-                           std::vector<char>* data) override {
+                           std::vector<char>* data, unsigned long* stored_bytes) override {
     win32::RegistryValue value;
-    const LONG rc = win32::QueryRegistryValue(key_.get(), value_name.c_str(), &value);
+    DWORD stored = 0;
+    const LONG rc = win32::QueryRegistryValue(key_.get(), value_name.c_str(), &value,
+                                              kMaxRegistryValueBytes, &stored);
+    if (rc == ERROR_FILE_TOO_LARGE && stored_bytes) *stored_bytes = stored;
     if (rc != ERROR_SUCCESS) return static_cast<unsigned long>(rc);
     *type = value.type;
     *data = std::move(value.data);
@@ -88,20 +96,24 @@ RegistrySource& SystemRegistry() {
   return registry;
 }
 
-bool IsRunningAsSystem() {
+std::string ProcessUserSid() {
   win32::UniqueHandle token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return std::string();
   // TOKEN_USER followed by room for the largest SID.
   alignas(TOKEN_USER) BYTE user_buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
   DWORD returned = 0;
   if (!::GetTokenInformation(token.get(), TokenUser, user_buffer, sizeof user_buffer, &returned)) {
-    return false;
+    return std::string();
   }
-  alignas(SID) BYTE system_sid[SECURITY_MAX_SID_SIZE] = {};
-  DWORD sid_size = sizeof system_sid;
-  if (!::CreateWellKnownSid(WinLocalSystemSid, nullptr, system_sid, &sid_size)) return false;
-  const auto* user = reinterpret_cast<const TOKEN_USER*>(user_buffer);
-  return ::EqualSid(user->User.Sid, system_sid) != FALSE;
+  char* text = nullptr;
+  if (!::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user_buffer)->User.Sid, &text)) {
+    return std::string();
+  }
+  std::string sid(text);
+  ::LocalFree(text);
+  return sid;
 }
+
+bool IsRunningAsSystem() { return IsLocalSystemSid(ProcessUserSid()); }
 
 }  // namespace varnok

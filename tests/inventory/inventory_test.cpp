@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/host/fake_registry.h"
 #include "support/host/log_capture.h"
 
@@ -178,8 +180,42 @@ TEST(GetUninstallEntries, OtherValuesOfTheWrongTypeStayEmpty) {
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].uninstall_string, "");
   EXPECT_EQ(entries[0].display_version, "");
-  EXPECT_EQ(entries[0].quiet_uninstall_string, huge);
+  EXPECT_EQ(entries[0].quiet_uninstall_string, "");  // too large: never read
   TakeLogLines();
+}
+
+TEST(GetUninstallEntries, ValuesOverSixtyFourKibibytesAreNotRead) {
+  struct Row {
+    const char* what;
+    const char* value;
+    size_t stored;  // bytes stored, terminator included
+    bool row_kept;
+    bool field_read;
+  };
+  const Row rows[] = {
+      {"the largest value read", "UninstallString", 65536, true, true},
+      {"one byte more", "UninstallString", 65537, true, false},
+      {"a megabyte", "Publisher", 1 << 20, true, false},
+      {"a huge name drops the row", "DisplayName", 65537, false, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeRegistry reg;
+    const std::string key = kU + "\\K";
+    reg.SetString(kHklm, k64, key, "DisplayName", "Name");
+    reg.SetString(kHklm, k64, key, row.value, std::string(row.stored - 1, 'v'));
+    TakeLogLines();
+    const auto entries = GetUninstallEntries(reg, false);
+    ASSERT_EQ(entries.size(), row.row_kept ? 1u : 0u);
+    const auto lines = TakeLogLines();
+    const std::string told = "operation : GetUninstallEntries; registry_path : \"" + key + "\"; value_name : \"" +
+                             row.value + "\"; value_size : " + std::to_string(row.stored) +
+                             "; remarks : \"Value larger than 65536 bytes not read.\";";
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), CapturedLine{LogLevel::kInfo, told}), row.field_read ? 0 : 1);
+    if (!row.row_kept) continue;
+    const std::string& field = std::string(row.value) == "Publisher" ? entries[0].publisher : entries[0].uninstall_string;
+    EXPECT_EQ(field.size(), row.field_read ? row.stored - 1 : 0u);
+  }
 }
 
 TEST(GetUninstallEntries, WindowsInstallerFlagMustBeTheDword1) {
@@ -297,6 +333,15 @@ TEST(GetUninstallEntries, EmptyRegistryReportsZero) {
   const auto lines = TakeLogLines();
   ASSERT_EQ(lines.size(), 3u);  // both machine views inaccessible, then the count
   EXPECT_EQ(lines.back().message, LoadedLine(0));
+}
+
+TEST(IsLocalSystemSid, OnlyTheLocalSystemAccount) {
+  const std::pair<const char*, bool> rows[] = {
+      {"S-1-5-18", true},        {"s-1-5-18", true},     {"S-1-5-19", false},  // LocalService
+      {"S-1-5-20", false},       {"S-1-5-32-544", false}, {"S-1-5-18-1", false},
+      {"S-1-5-21-1-2-3-18", false}, {"", false},          {" S-1-5-18", false},
+  };
+  for (const auto& [sid, system] : rows) EXPECT_EQ(IsLocalSystemSid(sid), system) << sid;
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <new>
+
 #include "run/run_start.h"
 #include "support/host/fake_run_environment.h"
 #include "support/host/log_capture.h"
@@ -48,6 +51,9 @@ TEST(ProcessArgs, ValidationOrderAndFailureLines) {
   struct Row {
     std::vector<std::string> args;
     const char* failure;  // nullptr: valid
+    // What a valid line parses to.
+    VersionMatchKind match = VersionMatchKind::kExact;
+    NameMatchKind name = NameMatchKind::kExact;
   };
   const Row rows[] = {
       {{}, kNoName},
@@ -63,10 +69,14 @@ TEST(ProcessArgs, ValidationOrderAndFailureLines) {
        kBadName},
       {{"-displayName", "Foo", "-matchType", "Exact", "-exactVersion", "1.0"}, nullptr},
       {{"-DISPLAYNAME", "Foo", "-MatchType", "range", "-MINVERSION", "1", "-maxversion", "2"},
-       nullptr},
+       nullptr, VersionMatchKind::kRange},
       {{"-displayName", "Foo", "-matchType", "SERIES", "-seriesPrefix", "abc", "-nameMatch",
         "contains"},
-       nullptr},
+       nullptr, VersionMatchKind::kSeries, NameMatchKind::kContains},
+      {{"-displayName", "Foo", "-matchType", "Exact", "-exactVersion", "1", "-nameMatch", "PREFIX"},
+       nullptr, VersionMatchKind::kExact, NameMatchKind::kPrefix},
+      {{"-displayName", "Foo", "-matchType", "exact", "-exactVersion", "1", "-nameMatch", "Exact"},
+       nullptr, VersionMatchKind::kExact, NameMatchKind::kExact},
   };
   for (const Row& row : rows) {
     const Parsed p = Parse(row.args);
@@ -76,6 +86,8 @@ TEST(ProcessArgs, ValidationOrderAndFailureLines) {
       EXPECT_EQ(p.lines.back(), (CapturedLine{LogLevel::kError, FailureLine(row.failure)}));
     } else {
       EXPECT_EQ(p.result, 0);
+      EXPECT_EQ(p.options.MatchType, row.match) << row.args[3];
+      EXPECT_EQ(p.options.NameMatch, row.name) << row.args[3];
     }
   }
 }
@@ -154,6 +166,25 @@ TEST(RunStart, InvalidOptionsEndWithTheirLineAndCode87) {
                           "operation : app_varnok; status : failure; exit_code : 87; remarks : "
                           "\"Invalid arguments provided. Exiting with error code : "
                           "ERROR_INVALID_PARAMETER.\";"}));
+}
+
+TEST(RunStart, AnAllocationThatFailsEndsTheRunWithOneLineAnd51006) {
+  struct Exhausted : testing::FakeRunEnvironment {
+    std::vector<UninstallEntry> GetUninstallEntries() override { throw std::bad_alloc(); }
+  };
+  Exhausted environment;
+  const char* argv[] = {"app_varnok.exe", "-displayName", "Foo", "-matchType", "Exact",
+                        "-exactVersion", "1"};
+  TakeLogLines();
+  EXPECT_EQ(RunApplication(7, argv, environment), 51006);
+  const auto lines = TakeLogLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), (CapturedLine{LogLevel::kError,
+                                        "operation : app_varnok; status : failure; remarks : \"The run "
+                                        "stopped on an unexpected error: std::bad_alloc\"; return_value : 51006;"}));
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const CapturedLine& l) { return l.level == LogLevel::kError; }),
+            1);
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ TEST(QueryRegistryValue, ReadsEverySizeExactly) {
     size_t size;
   } cases[] = {{"empty", REG_BINARY, 0},      {"one", REG_BINARY, 1},
                {"below", REG_BINARY, 511},    {"exact", REG_BINARY, 512},
-               {"above", REG_BINARY, 513},    {"large", REG_BINARY, 70000},
+               {"above", REG_BINARY, 513},    {"large", REG_BINARY, 65536},
                {"text-above", REG_SZ, 700},   {"text-exact", REG_SZ, 512}};
   for (const auto& c : cases) {
     std::string bytes(c.size, '\0');
@@ -45,13 +45,19 @@ TEST(QueryRegistryValue, ReadsEverySizeExactly) {
     if (c.type == REG_SZ) bytes.back() = '\0';
     testing::ScratchRows::Set(key.get(), c.name, c.type, bytes);
     win32::RegistryValue value;
-    ASSERT_EQ(win32::QueryRegistryValue(key.get(), c.name, &value), ERROR_SUCCESS) << c.name;
+    ASSERT_EQ(win32::QueryRegistryValue(key.get(), c.name, &value, 65536), ERROR_SUCCESS) << c.name;
     EXPECT_EQ(value.type, c.type) << c.name;
     EXPECT_EQ(std::string(value.data.begin(), value.data.end()), bytes) << c.name;
   }
   win32::RegistryValue untouched;
   untouched.type = REG_DWORD;
-  EXPECT_EQ(win32::QueryRegistryValue(key.get(), "missing", &untouched), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(win32::QueryRegistryValue(key.get(), "missing", &untouched, 65536), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(untouched.type, static_cast<DWORD>(REG_DWORD));
+  // One byte over the limit is not read, and its size is told.
+  testing::ScratchRows::Set(key.get(), "over", REG_BINARY, std::string(65537, 'o'));
+  DWORD stored = 0;
+  EXPECT_EQ(win32::QueryRegistryValue(key.get(), "over", &untouched, 65536, &stored), ERROR_FILE_TOO_LARGE);
+  EXPECT_EQ(stored, 65537u);
   EXPECT_EQ(untouched.type, static_cast<DWORD>(REG_DWORD));
 }
 

@@ -30,9 +30,13 @@ class FakeKey : public RegistryKey {
   }
 
   unsigned long QueryValue(const std::string& value_name, unsigned long* type,
-                           std::vector<char>* data) override {
+                           std::vector<char>* data, unsigned long* stored_bytes) override {
     const auto it = key_->values.find(value_name);
     if (it == key_->values.end()) return kErrorFileNotFound;
+    if (it->second.data.size() > kMaxRegistryValueBytes) {
+      if (stored_bytes) *stored_bytes = static_cast<unsigned long>(it->second.data.size());
+      return kErrorValueTooLarge;
+    }
     *type = it->second.type;
     *data = it->second.data;
     return kErrorSuccess;
@@ -40,6 +44,8 @@ class FakeKey : public RegistryKey {
 
   // The same key as opening the joined path from the root, injected failures included.
   unsigned long OpenSubkey(const std::string& name, std::unique_ptr<RegistryKey>* key) override {
+    // As the Win32 registry behind the program does: an empty name would reopen this very key.
+    if (name.empty()) return kErrorFileNotFound;
     return registry_->OpenKey(root_, view_, path_.empty() ? name : path_ + "\\" + name, key);
   }
 
