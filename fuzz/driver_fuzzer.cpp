@@ -16,8 +16,8 @@
 
 #include "common/strings.h"
 #include "fuzz_check.h"
-#include "inventory/name_match.h"
-#include "inventory/version_rules.h"
+#include "log/log_format.h"
+#include "reference.h"
 #include "run/bundles.h"
 #include "run/uninstall_run.h"
 #include "support/host/fake_run_environment.h"
@@ -158,18 +158,6 @@ struct Tally {
   int failed = 0;
 };
 
-// The launched row passed the name filter, the shell guard and the version rule.
-void CheckLaunchedRow(const UninstallEntry& entry, const RunOptions& options) {
-  FUZZ_CHECK_MSG(MatchesDisplayName(entry.display_name, options), Show(entry.display_name));
-  FUZZ_CHECK_MSG(!IsProtectedShellComponent(entry.display_name), Show(entry.display_name));
-  std::string reason;
-  const std::string from_name = ExtractVersionFromText(entry.display_name);
-  const bool version_ok = (!entry.display_version.empty() &&
-                           EvaluateVersionRule(entry.display_version, options, reason)) ||
-                          (!from_name.empty() && EvaluateVersionRule(from_name, options, reason));
-  FUZZ_CHECK_MSG(version_ok, Show(entry.display_version) + " / " + Show(entry.display_name));
-}
-
 // Replays the launches against the fake's scripted outcomes: what each one must have counted and
 // how long the run may have waited for it.
 Tally CheckLaunches(const RecordingEnvironment& env, const RunOptions& options,
@@ -188,7 +176,6 @@ Tally CheckLaunches(const RecordingEnvironment& env, const RunOptions& options,
     FUZZ_CHECK_MSG(found != by_path.end(), Show(launch.registry_path));
     const UninstallEntry& entry = found->second;
     FUZZ_CHECK_MSG(launched.insert(launch.registry_path).second, Show(launch.registry_path));
-    CheckLaunchedRow(entry, options);
     const UninstallCommand built = BuildUninstallCommand(entry, options.ExeArgs, kMsiexecPath);
     FUZZ_CHECK_MSG(!launch.command.command_line.empty() && SameCommand(launch.command, built),
                    Show(launch.command.command_line) + " vs built " + Show(built.command_line));
@@ -244,6 +231,127 @@ Tally CheckLaunches(const RecordingEnvironment& env, const RunOptions& options,
     (success ? tally.success : tally.failed) += 1;
   }
   return tally;
+}
+
+// Whether a name hit passes the shell, version and shared-uninstaller checks, decided by the
+// reference alone. `refused` is set for a row whose shared-uninstaller folder may not be opened.
+bool ReferenceEligible(const UninstallEntry& entry, const RunOptions& options,
+                       const RecordingEnvironment& env, bool* refused) {
+  *refused = false;
+  if (reference::IsShellComponent(entry.display_name)) return false;
+  const std::string candidate = !entry.display_version.empty()
+                                    ? entry.display_version
+                                    : reference::VersionInText(entry.display_name);
+  if (candidate.empty() || !reference::RuleHolds(candidate, options)) return false;
+  const std::string& source = options.ExeArgs.empty() && !entry.quiet_uninstall_string.empty()
+                                  ? entry.quiet_uninstall_string
+                                  : entry.uninstall_string;
+  const std::string executable = reference::ExecutableOf(source);
+  if (!reference::IsGenericUninstaller(executable)) return true;
+  const std::string folder = reference::IsLocalPath(executable)
+                                 ? reference::FolderOfLocal(executable)
+                                 : reference::ParentOf(executable);
+  if (!reference::IsLocalPath(folder)) {
+    *refused = true;
+    return false;
+  }
+  const auto main = env.main_executables.find(folder);
+  if (main == env.main_executables.end() || main->second.empty()) return true;
+  const auto version = env.file_versions.find(main->second);
+  const std::string candidates[] = {
+      version == env.file_versions.end() ? std::string() : version->second,
+      reference::VersionInText(reference::ParentOf(main->second)),
+      reference::VersionInText(reference::FileNameOf(main->second))};
+  for (const std::string& c : candidates) {
+    if (!c.empty() && reference::RuleHolds(c, options)) return true;
+  }
+  return false;
+}
+
+// The lines of each row, in the order the run took the rows: from its "----------" line to the
+// next one or to the summary.
+std::vector<std::vector<std::string>> RowSegments(const std::vector<testing::CapturedLine>& lines) {
+  std::vector<std::vector<std::string>> segments;
+  for (const testing::CapturedLine& line : lines) {
+    if (line.message == "----------") {
+      segments.emplace_back();
+    } else if (StartsWith(line.message, "operation : app_varnok; status : summary;")) {
+      break;
+    } else if (!segments.empty()) {
+      segments.back().push_back(line.message);
+    }
+  }
+  return segments;
+}
+
+// The hit a segment is about: the longest registry path that its header names.
+const UninstallEntry* SegmentRow(const std::vector<std::string>& segment,
+                                 const std::map<std::string, UninstallEntry>& by_path) {
+  if (segment.empty()) return nullptr;
+  const UninstallEntry* row = nullptr;
+  for (const auto& [path, entry] : by_path) {
+    const std::string start =
+        "operation : app_varnok; registry_path : \"" + EscapeLogText(path) + "\"; arch : \"";
+    if (StartsWith(segment[0], start) && (!row || path.size() > row->registry_path.size())) {
+      row = &entry;
+    }
+  }
+  return row;
+}
+
+bool SegmentHas(const std::vector<std::string>& segment, const std::string& start) {
+  for (const std::string& line : segment) {
+    if (StartsWith(line, start)) return true;
+  }
+  return false;
+}
+
+// Replays the run with the reference: every hit that the reference finds eligible, and that its
+// product's bundle has not handled, is launched (or reported under WhatIf) unless its command
+// cannot be built; no other hit is. Returns the number of rows the reference expects to run.
+int CheckAgainstReference(const RecordingEnvironment& env, const RunOptions& options,
+                          const std::vector<testing::CapturedLine>& lines,
+                          const std::map<std::string, UninstallEntry>& by_path) {
+  std::set<std::string> launched;
+  for (const auto& launch : env.launches) launched.insert(launch.registry_path);
+  std::set<std::pair<std::string, std::string>> handled;  // (owner, product)
+  int expected_runs = 0;
+  for (const std::vector<std::string>& segment : RowSegments(lines)) {
+    const UninstallEntry* row = SegmentRow(segment, by_path);
+    FUZZ_CHECK_MSG(row != nullptr, segment.empty() ? std::string("empty row") : Show(segment[0]));
+    const UninstallEntry& entry = *row;
+    FUZZ_CHECK_MSG(reference::NameMatches(entry.display_name, options), Show(entry.display_name));
+    const bool bundle = IsMainBundle(entry);
+    const std::string owner =
+        entry.root == RegistryRoot::kUsers ? "user" : entry.root == RegistryRoot::kCurrentUser ? "hkcu" : "";
+    const std::pair<std::string, std::string> product{owner, ProductKey(entry)};
+    bool refused = false;
+    const bool eligible = ReferenceEligible(entry, options, env, &refused);
+    const bool handled_skip = !bundle && handled.count(product) != 0;
+    const bool run_expected = eligible && !handled_skip;
+    const bool build_failed =
+        SegmentHas(segment, "operation : BuildUninstallCommand; status : failure;");
+    const bool ran = options.WhatIf ? SegmentHas(segment, "operation : app_varnok; remarks : \"WHATIF:")
+                                    : launched.count(entry.registry_path) != 0;
+    const std::string what = Show(entry.registry_path) + " " + Show(entry.display_name) + " " +
+                             Show(entry.display_version) + " " + Show(entry.uninstall_string);
+    FUZZ_CHECK_MSG(SegmentHas(segment, "operation : app_varnok; status : failure; remarks : \"Path refused:") ==
+                       (refused && !handled_skip),
+                   what);
+    if (!run_expected) {
+      FUZZ_CHECK_MSG(!ran && !build_failed, "ran although not eligible: " + what);
+      continue;
+    }
+    ++expected_runs;
+    FUZZ_CHECK_MSG(ran != build_failed, "eligible but " + std::string(ran ? "also failed to build: " : "not run: ") + what);
+    if (bundle && ran) {
+      const auto outcome = env.outcomes.find(entry.registry_path);
+      if (options.WhatIf || (outcome != env.outcomes.end() && ProcessOk(outcome->second.exit_code))) {
+        handled.insert(product);
+      }
+    }
+  }
+  return expected_runs;
 }
 
 void CheckLines(const std::vector<testing::CapturedLine>& lines, int exit_code,
@@ -353,6 +461,8 @@ std::map<std::string, UninstallEntry> PlaceRows(const std::vector<uint8_t>& outc
                  : entry.root == RegistryRoot::kCurrentUser ? "per-user"
                  : entry.view_64bit                         ? "x64/native"
                                                             : "x86-on-x64";
+    // A registry key name holds no NUL: the ANSI registry functions end it there.
+    entry.key_name = CutAtNul(entry.key_name);
     entry.registry_path =
         (user_hive ? "S-1-5-21-1-2-3-1001\\" : "") + std::string(kUninstallKey) + entry.key_name;
     // The fake keys its outcomes by path, and the 64- and 32-bit views hold the same paths.
@@ -381,7 +491,7 @@ void CheckCounters(const RecordingEnvironment& env, const RunOptions& options, i
                    const RunCounters& c) {
   int name_hits = 0;
   for (const UninstallEntry& entry : env.inventory) {
-    name_hits += MatchesDisplayName(entry.display_name, options) ? 1 : 0;
+    name_hits += reference::NameMatches(entry.display_name, options) ? 1 : 0;
   }
   const std::string counters = Describe(c, exit_code);
   FUZZ_CHECK_MSG(c.name_hits == name_hits, counters);
@@ -424,6 +534,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::string counters = Describe(c, exit_code);
   const int builder_failures = static_cast<int>(CountBuilderFailures(lines));
+  const int expected_runs = CheckAgainstReference(env, options, lines, by_path);
+  FUZZ_CHECK_MSG(expected_runs - builder_failures ==
+                     (options.WhatIf ? c.success : static_cast<int>(env.launches.size())),
+                 counters + " expected " + std::to_string(expected_runs));
   if (options.WhatIf) {
     FUZZ_CHECK_MSG(env.launches.empty() && env.sleeps.empty(), counters);
     FUZZ_CHECK_MSG(c.failed == builder_failures, counters);

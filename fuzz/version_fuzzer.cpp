@@ -7,12 +7,14 @@
 // MaxVersion, display_name and display_version, each ended by a backslash and one more byte.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "common/strings.h"
 #include "fuzz_check.h"
+#include "reference.h"
 #include "inventory/uninstall_entry.h"
 #include "inventory/version_rules.h"
 #include "run/bundles.h"
@@ -41,13 +43,22 @@ std::vector<int32_t> CheckParse(const std::string& text) {
   // Printing the components and reading them again loses nothing (saturation included).
   FUZZ_CHECK_MSG(ParseVersion(Join(version)) == version, Show(text) + " -> " + Join(version));
   FUZZ_CHECK_MSG(ParseVersion(" \t" + text + " \r\n") == version, Show(text));
+  FUZZ_CHECK_MSG(Join(version) == reference::Join(reference::Components(text)),
+                 Show(text) + " -> " + Join(version) + " expected " + reference::Join(reference::Components(text)));
   return version;
 }
 
-void CheckOrder(const std::vector<int32_t>& a, const std::vector<int32_t>& b,
-                const std::vector<int32_t>& c) {
+void CheckOrder(const std::string& text_a, const std::string& text_b, const std::string& text_c) {
+  const std::vector<int32_t> a = ParseVersion(text_a);
+  const std::vector<int32_t> b = ParseVersion(text_b);
+  const std::vector<int32_t> c = ParseVersion(text_c);
   const int ab = CompareVersions(a, b);
-  FUZZ_CHECK(ab == -1 || ab == 0 || ab == 1);
+  FUZZ_CHECK_MSG(ab == reference::Compare(reference::Components(text_a), reference::Components(text_b)),
+                 Join(a) + " vs " + Join(b) + " gave " + std::to_string(ab));
+  // One more component makes a version greater, whatever came before.
+  std::vector<int32_t> longer = a;
+  longer.push_back(1);
+  FUZZ_CHECK_MSG(CompareVersions(a, longer) == -1 && CompareVersions(longer, a) == 1, Join(a));
   FUZZ_CHECK_MSG(CompareVersions(b, a) == -ab, Join(a) + " vs " + Join(b));
   FUZZ_CHECK(CompareVersions(a, a) == 0);
   std::vector<int32_t> padded = a;
@@ -60,6 +71,8 @@ void CheckOrder(const std::vector<int32_t>& a, const std::vector<int32_t>& b,
 
 void CheckExtract(const std::string& text) {
   const std::string found = ExtractVersionFromText(text);
+  FUZZ_CHECK_MSG(found == reference::VersionInText(text),
+                 Show(text) + " gave " + Show(found) + " expected " + Show(reference::VersionInText(text)));
   if (found.empty()) return;
   FUZZ_CHECK_MSG(text.find(found) != std::string::npos, Show(text) + " gave " + Show(found));
   FUZZ_CHECK_MSG(!ParseVersion(found).empty(), Show(found));
@@ -95,35 +108,13 @@ void CheckRule(const std::string& candidate, const RunOptions& options) {
     return;
   }
   if (matched) FUZZ_CHECK_MSG(reason.find(candidate) != std::string::npos, Show(reason));
-  switch (options.MatchType) {
-    case VersionMatchKind::kExact: {
-      const std::vector<int32_t> exact = ParseVersion(options.ExactVersion);
-      FUZZ_CHECK_MSG(matched == (!exact.empty() && CompareVersions(version, exact) == 0),
-                     Show(candidate) + " " + Show(options.ExactVersion));
-      break;
-    }
-    case VersionMatchKind::kSeries: {
-      FUZZ_CHECK(matched == (!options.SeriesPrefix.empty() && MatchesSeries(candidate, options)));
-      // A prefix at least as long as the version can only match the version itself.
-      const std::vector<int32_t> prefix = ParseVersion(options.SeriesPrefix);
-      if (!prefix.empty() && prefix.size() >= version.size()) {
-        FUZZ_CHECK_MSG(matched == (CompareVersions(version, prefix) == 0),
-                       Show(candidate) + " " + Show(options.SeriesPrefix));
-      }
-      RunOptions itself = options;
-      itself.SeriesPrefix = candidate;
-      FUZZ_CHECK_MSG(MatchesSeries(candidate, itself), Show(candidate));
-      break;
-    }
-    case VersionMatchKind::kRange: {
-      const std::vector<int32_t> min = ParseVersion(options.MinVersion);
-      const std::vector<int32_t> max = ParseVersion(options.MaxVersion);
-      const bool inside = !min.empty() && !max.empty() && CompareVersions(min, version) <= 0 &&
-                          CompareVersions(version, max) <= 0;
-      FUZZ_CHECK_MSG(matched == inside, Show(candidate) + " " + Show(options.MinVersion) + " " +
-                                            Show(options.MaxVersion));
-      break;
-    }
+  FUZZ_CHECK_MSG(matched == reference::RuleHolds(candidate, options),
+                 Show(candidate) + " " + Show(options.ExactVersion) + " " + Show(options.SeriesPrefix) +
+                     " " + Show(options.MinVersion) + " " + Show(options.MaxVersion));
+  if (options.MatchType == VersionMatchKind::kSeries) {
+    RunOptions itself = options;
+    itself.SeriesPrefix = candidate;
+    FUZZ_CHECK_MSG(MatchesSeries(candidate, itself), Show(candidate));
   }
 }
 
@@ -148,12 +139,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   entry.display_name = input.ConsumeRandomLengthString(fuzz::kMaxText);
   entry.display_version = input.ConsumeRandomLengthString(fuzz::kMaxText);
 
-  const std::vector<int32_t> va = fuzz::CheckParse(a);
-  const std::vector<int32_t> vb = fuzz::CheckParse(b);
-  const std::vector<int32_t> vc = fuzz::CheckParse(c);
-  fuzz::CheckOrder(va, vb, vc);
-  fuzz::CheckOrder(vb, vc, va);
-  fuzz::CheckOrder(vc, va, vb);
+  for (const std::string* text : {&a, &b, &c}) fuzz::CheckParse(*text);
+  fuzz::CheckOrder(a, b, c);
+  fuzz::CheckOrder(b, c, a);
+  fuzz::CheckOrder(c, a, b);
   for (const std::string* text : {&a, &b, &candidate}) fuzz::CheckExtract(*text);
   fuzz::CheckExtract(entry.display_name);
   fuzz::CheckProductKey(entry);

@@ -12,6 +12,9 @@ namespace varnok {
 // by user name; each with the SID of its user token. Empty (logged) when enumeration fails.
 SessionList GetActiveUserSessions();
 
+// The SID of the user token of a session ("S-1-5-21-..."), or empty when it cannot be had.
+std::string GetSessionUserSid(unsigned long session_id);
+
 // Starts the program as the session's user (new console, the user's environment block) and waits
 // up to `timeout_ms`. Returns the exit code, 258 after the time-out, 6 when elevation was asked
 // for and failed, or the Win32 error of the first failing call.

@@ -50,12 +50,6 @@ std::string TokenUserSid(HANDLE token) {
   return sid;
 }
 
-std::string SessionUserSid(const win32::UniqueModule& wtsapi, DWORD session_id) {
-  const auto query_token = win32::GetProc<WTSQueryUserTokenFn>(wtsapi, "WTSQueryUserToken");
-  win32::UniqueHandle token;
-  if (!query_token || !query_token(session_id, token.put())) return {};
-  return TokenUserSid(token.get());
-}
 
 // Returns the linked (elevated) token of a split token.
 bool GetLinkedToken(HANDLE token, win32::UniqueHandle* linked) {
@@ -188,11 +182,19 @@ SessionList GetActiveUserSessions() {
     const WtsSessionInfo1A& r = info[i];
     const bool wanted = r.pUserName && r.SessionId != 0;  // only these need their user's SID
     records.push_back({r.pUserName, r.SessionId, r.State,
-                       wanted ? SessionUserSid(wtsapi, r.SessionId) : std::string()});
+                       wanted ? GetSessionUserSid(r.SessionId) : std::string()});
   }
   SessionList sessions = BuildSessionList(records);
   free_memory(kWtsTypeSessionInfoLevel1, info, count);
   return sessions;
+}
+
+std::string GetSessionUserSid(unsigned long session_id) {
+  const win32::UniqueModule wtsapi = win32::LoadSystemLibrary("wtsapi32.dll");
+  const auto query_token = win32::GetProc<WTSQueryUserTokenFn>(wtsapi, "WTSQueryUserToken");
+  win32::UniqueHandle token;
+  if (!query_token || !query_token(session_id, token.put())) return {};
+  return TokenUserSid(token.get());
 }
 
 bool ImpersonateSessionUser(unsigned long session_id) {

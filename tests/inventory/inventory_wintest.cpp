@@ -6,6 +6,7 @@
 
 #include "inventory/inventory.h"
 #include "inventory/system_registry.h"
+#include "process/user_session.h"
 #include "support/win/wine_support.h"
 
 namespace varnok {
@@ -111,6 +112,17 @@ TEST(InventoryUnderWine, TwoThousandRowsAreReadAndCounted) {
   const std::string count_line = "remarks : \"Registry uninstall entries loaded.\"; entry_count : " +
                                  std::to_string(before + 2000) + ";";
   EXPECT_NE(log.find(count_line), std::string::npos) << count_line;
+}
+
+TEST(AccountUnderWine, TheProcessAndEverySessionAreTheCurrentUser) {
+  const std::string me = testing::CurrentUserSid();
+  ASSERT_EQ(me.rfind("S-1-5-21-", 0), 0u) << me;
+  EXPECT_EQ(ProcessUserSid(), me);
+  // Wine never runs a process as LocalSystem; the decision itself is IsLocalSystemSid's.
+  EXPECT_FALSE(IsRunningAsSystem());
+  // Wine hands out the current user's token for any session: what a per-user row is matched on.
+  EXPECT_EQ(GetSessionUserSid(1), me);
+  EXPECT_EQ(GetSessionUserSid(7), me);
 }
 
 }  // namespace

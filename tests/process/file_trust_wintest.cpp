@@ -3,35 +3,20 @@
 // the user: full access; Everyone: read and execute when the file is world-readable), which is
 // what these tests can rely on.
 #include <windows.h>
-#include <sddl.h>
 
 #include <gtest/gtest.h>
 
 #include "process/file_trust.h"
 #include "support/win/wine_support.h"
-#include "win32/unique_handle.h"
 
 namespace varnok {
 namespace {
-
-std::string CurrentUserSid() {
-  win32::UniqueHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
-  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
-  DWORD returned = 0;
-  if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &returned)) return {};
-  char* text = nullptr;
-  if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) return {};
-  std::string sid(text);
-  LocalFree(text);
-  return sid;
-}
 
 TEST(ReadFileSecurity, ReadsTheOwnerAndEveryEntryOfFilesAndFolders) {
   testing::TempDir dir;
   const std::string file = dir / "u.exe";
   testing::WriteFileBytes(file, "x");
-  const std::string me = CurrentUserSid();
+  const std::string me = testing::CurrentUserSid();
   ASSERT_FALSE(me.empty());
   for (const std::string& path : {file, dir.path()}) {
     SCOPED_TRACE(path);

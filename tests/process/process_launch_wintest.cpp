@@ -73,7 +73,7 @@ TEST_F(ExecuteFileTest, ProgramThatNeverEndsIsKilledAtTheTimeout) {
   const ULONGLONG elapsed = GetTickCount64() - start;
   EXPECT_GE(elapsed, 59000u);
   EXPECT_LT(elapsed, 75000u);
-  EXPECT_FALSE(IsProcessRunning("exit_with.exe"));
+  EXPECT_EQ(testing::ProcessCount("exit_with.exe"), 0);
 }
 
 void EndAllShells() {
@@ -94,7 +94,7 @@ void EndAllShells() {
 bool ShellAppearsWithin(DWORD ms) {
   const ULONGLONG deadline = GetTickCount64() + ms;
   while (GetTickCount64() < deadline) {
-    if (IsProcessRunning("EXPLORER.EXE")) return true;
+    if (testing::ProcessCount("explorer.exe") > 0) return true;
     Sleep(25);
   }
   return false;
@@ -105,7 +105,7 @@ void StartDetachedShell() { testing::Child shell("explorer.exe /desktop"); }
 
 TEST(DesktopShell, EndedShellIsStartedAgain) {
   EndAllShells();
-  ASSERT_FALSE(IsProcessRunning("explorer.exe"));
+  ASSERT_EQ(testing::ProcessCount("explorer.exe"), 0);
   RestoreDesktopShell();
   EXPECT_TRUE(ShellAppearsWithin(10000));
   EndAllShells();

@@ -187,6 +187,11 @@ TEST(UninstallRun, SharedUninstallerGuard) {
        {"INFO operation : app_varnok; remarks : \"SKIP: ARP row matches the rule, but the product in this folder is a DIFFERENT version (3.0.0.0). Running uninstall.exe would remove the live product. Not proceeding.\";"}},
       {"file-name version rescues", folder + "\\Foo 2.7.exe", "3.0.0.0", true,
        {"INFO operation : app_varnok; remarks : \"Version from file name: 2.7;\";"}},
+      {"folder-name version rescues", folder + " 2.3\\Foo.exe", "3.0.0.0", true,
+       {"INFO operation : app_varnok; remarks : \"Version from folder name: 2.3;\";",
+        "INFO operation : app_varnok; remarks : \"Main EXE version matches the rule. Safe to use uninstall.exe.\";"}},
+      {"a folder version outside the rule rescues nothing", folder + " 3.1\\Foo.exe", "", false,
+       {"INFO operation : app_varnok; remarks : \"Version from folder name: 3.1;\";"}},
       {"no version anywhere", folder + "\\Foo.exe", "", false,
        {"INFO operation : app_varnok; remarks : \"SKIP: ARP row matches the rule, but the product in this folder is a DIFFERENT version (). Running uninstall.exe would remove the live product. Not proceeding.\";"}},
   };

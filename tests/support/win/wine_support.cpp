@@ -1,5 +1,8 @@
 #include "support/win/wine_support.h"
 
+#include <sddl.h>
+#include <tlhelp32.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -34,6 +37,32 @@ void RemoveTree(const std::string& dir) {
 }
 
 }  // namespace
+
+int ProcessCount(const std::string& name) {
+  win32::UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return -1;
+  int count = 0;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot.get(), &entry); more;
+       more = Process32Next(snapshot.get(), &entry)) {
+    if (entry.th32ProcessID != GetCurrentProcessId() && EqualsNoCase(entry.szExeFile, name)) ++count;
+  }
+  return count;
+}
+
+std::string CurrentUserSid() {
+  win32::UniqueHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+  DWORD returned = 0;
+  if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &returned)) return {};
+  char* text = nullptr;
+  if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) return {};
+  std::string sid(text);
+  LocalFree(text);
+  return sid;
+}
 
 std::string TestBinDir() {
   std::string path(MAX_PATH, '\0');

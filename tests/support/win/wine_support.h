@@ -102,6 +102,13 @@ class ScratchRows {
   std::vector<std::tuple<HKEY, REGSAM, std::string>> created_;
 };
 
+// How many processes other than this one have the image name `name` (ignoring case), from a
+// process snapshot of the test's own: code under test that looks for processes is judged by it.
+int ProcessCount(const std::string& name);
+
+// The SID of this process's user, read from its token by the test itself.
+std::string CurrentUserSid();
+
 bool FileExists(const std::string& path);
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
