@@ -1,7 +1,9 @@
 # mingw-w64 build: the shipped executable, the test tools and the Wine tests.
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 __USE_MINGW_ANSI_STDIO=1)
-# Self-contained binaries (no libgcc/libstdc++/winpthread DLLs), ASLR and DEP on.
-set(WIN_LINK_FLAGS -static -static-libgcc -static-libstdc++ -Wl,--dynamicbase -Wl,--nxcompat)
+# Self-contained binaries (no libgcc/libstdc++/winpthread DLLs), ASLR and DEP on, and
+# Terminal-Server-aware (else a Remote Desktop Session Host redirects the Windows directory).
+set(WIN_LINK_FLAGS -static -static-libgcc -static-libstdc++ -Wl,--dynamicbase -Wl,--nxcompat
+    -Wl,--tsaware)
 # Reproducible builds: one commit gives the same bytes in any folder, at any time. Archives carry
 # no dates or owners, and no source path reaches an object.
 add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>)
@@ -39,6 +41,19 @@ foreach(src IN LISTS TOOL_SOURCES)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
   list(APPEND TOOL_TARGETS ${name})
 endforeach()
+
+# A 64-bit stand-in uninstaller for the i686 build's WOW64 test: the same program, built with
+# the x86_64 compiler, to be found only in the 64-bit system folder.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  find_program(MINGW64_CXX x86_64-w64-mingw32-g++-posix REQUIRED)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/tools/exit_with64.exe
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/tools
+    COMMAND ${MINGW64_CXX} -std=c++17 -O2 -static -o ${CMAKE_BINARY_DIR}/tools/exit_with64.exe
+            ${CMAKE_SOURCE_DIR}/tests/tools/exit_with.cpp
+    DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/exit_with.cpp)
+  add_custom_target(fixture_exit_with64 DEPENDS ${CMAKE_BINARY_DIR}/tools/exit_with64.exe)
+  list(APPEND TOOL_TARGETS fixture_exit_with64)
+endif()
 
 # Fixture programs for the file-version tests: one with a version resource, one without.
 enable_language(RC)
@@ -124,6 +139,13 @@ if(VARNOK_WINE_TESTS)
   # One Wine prefix serves all of them, and they change its registry: never two at once.
   gtest_discover_tests(wine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
     PROPERTIES LABELS wine RESOURCE_LOCK wineprefix TIMEOUT 600)
+  # 32-bit Windows needs a prefix of its own, made by the script; skipped (77) where 32-bit code
+  # cannot run.
+  add_test(NAME Win32Prefix.AMachineWideRowIsRunOnce
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/run/win32_prefix_wintest.sh $<TARGET_FILE:app_varnok>
+            $<TARGET_FILE:exit_with> $<TARGET_FILE:runner>)
+  set_tests_properties(Win32Prefix.AMachineWideRowIsRunOnce PROPERTIES
+    LABELS wine RESOURCE_LOCK wineprefix TIMEOUT 300 SKIP_RETURN_CODE 77)
   # Links can only be made on the host side of the prefix, so this one is a script.
   add_test(NAME LogLinks.TheLogNeverFollowsALink
     COMMAND ${CMAKE_SOURCE_DIR}/tests/log/log_links_wintest.sh $<TARGET_FILE:log_probe>)

@@ -11,11 +11,12 @@ namespace {
 constexpr size_t kRowNameBufferChars = 260;
 constexpr size_t kUserNameBufferChars = 256;
 
-std::vector<UninstallView> BuildLocations(RegistrySource& registry, bool running_as_system) {
-  std::vector<UninstallView> views = {
-      {RegistryRoot::kLocalMachine, true, "x64/native", ""},
-      {RegistryRoot::kLocalMachine, false, "x86-on-x64", ""},
-  };
+std::vector<UninstallView> BuildLocations(RegistrySource& registry, bool running_as_system,
+                                          bool one_machine_view) {
+  std::vector<UninstallView> views = {{RegistryRoot::kLocalMachine, true, "x64/native", ""}};
+  // Without WOW64 both flags open the one machine-wide key: reading it twice would run and count
+  // every machine-wide row twice.
+  if (!one_machine_view) views.push_back({RegistryRoot::kLocalMachine, false, "x86-on-x64", ""});
   if (running_as_system) {
     for (const std::string& sid : GetUserProfileSids(registry)) {
       views.push_back({RegistryRoot::kUsers, true, "per-user (" + sid + ")", sid + "\\"});
@@ -104,9 +105,11 @@ void ReadLocation(RegistrySource& registry, const UninstallView& view,
 
 }  // namespace
 
-std::vector<UninstallEntry> GetUninstallEntries(RegistrySource& registry, bool running_as_system) {
+std::vector<UninstallEntry> GetUninstallEntries(RegistrySource& registry, bool running_as_system,
+                                                bool one_machine_view) {
   std::vector<UninstallEntry> entries;
-  for (const UninstallView& view : BuildLocations(registry, running_as_system)) {
+  for (const UninstallView& view :
+       BuildLocations(registry, running_as_system, one_machine_view)) {
     ReadLocation(registry, view, &entries);
   }
   LogInfo("operation : GetUninstallEntries; remarks : \"Registry uninstall entries loaded.\"; "

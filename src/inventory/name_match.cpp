@@ -4,11 +4,11 @@
 
 namespace varnok {
 
-bool MatchesDisplayName(std::string_view display_name, const RunOptions& options) {
-  const std::string& pattern = options.DisplayName;
+bool MatchesDisplayName(std::string_view display_name, const NameRule& rule) {
+  const std::string& pattern = rule.DisplayName;
   // An empty pattern would otherwise be "contained" in every name and select the whole inventory.
   if (display_name.empty() || pattern.empty()) return false;
-  switch (options.NameMatch) {
+  switch (rule.NameMatch) {
     case NameMatchKind::kPrefix:
       return StartsWithNoCase(display_name, pattern);
     case NameMatchKind::kContains:

@@ -4,15 +4,15 @@
 
 #include <string_view>
 
-#include "run/options.h"
+#include "inventory/match_rules.h"
 
 namespace varnok {
 
-// True when `display_name` matches options.DisplayName under options.NameMatch: Prefix (the name
+// True when `display_name` matches rule.DisplayName under rule.NameMatch: Prefix (the name
 // begins with the pattern), Contains (the pattern occurs anywhere), or Exact for every other value
 // (the whole name equals the pattern). Only A-Z and a-z are compared without regard to case; no
 // white space is trimmed. An empty name or an empty pattern never matches.
-bool MatchesDisplayName(std::string_view display_name, const RunOptions& options);
+bool MatchesDisplayName(std::string_view display_name, const NameRule& rule);
 
 // True when `display_name` begins, without regard to ASCII case, with the name of a Windows shell
 // component ("windows explorer", "microsoft windows", "desktop window manager", "windows shell

@@ -44,7 +44,7 @@ std::string DottedNumberAt(std::string_view text, size_t start) {
   return parts >= 2 ? std::string(text.substr(start, end - start)) : std::string();
 }
 
-bool ExactRule(std::string_view candidate, const RunOptions& options, std::string& reason) {
+bool ExactRule(std::string_view candidate, const VersionRule& options, std::string& reason) {
   const std::vector<int32_t> exact = ParseVersion(options.ExactVersion);
   if (exact.empty()) {
     reason = "ExactVersion missing in configuration";
@@ -58,7 +58,7 @@ bool ExactRule(std::string_view candidate, const RunOptions& options, std::strin
   return false;
 }
 
-bool SeriesRule(std::string_view candidate, const RunOptions& options, std::string& reason) {
+bool SeriesRule(std::string_view candidate, const VersionRule& options, std::string& reason) {
   // Only an absent prefix counts as missing; an unreadable one is simply a prefix nothing matches.
   if (options.SeriesPrefix.empty()) {
     reason = "SeriesPrefix missing in configuration";
@@ -72,7 +72,7 @@ bool SeriesRule(std::string_view candidate, const RunOptions& options, std::stri
   return false;
 }
 
-bool RangeRule(std::string_view candidate, const RunOptions& options, std::string& reason) {
+bool RangeRule(std::string_view candidate, const VersionRule& options, std::string& reason) {
   const std::vector<int32_t> min = ParseVersion(options.MinVersion);
   const std::vector<int32_t> max = ParseVersion(options.MaxVersion);
   if (min.empty() || max.empty()) {
@@ -115,7 +115,7 @@ int CompareVersions(const std::vector<int32_t>& a, const std::vector<int32_t>& b
   return 0;
 }
 
-bool MatchesSeries(std::string_view candidate, const RunOptions& options) {
+bool MatchesSeries(std::string_view candidate, const VersionRule& options) {
   const std::vector<int32_t> prefix = ParseVersion(options.SeriesPrefix);
   const std::vector<int32_t> version = ParseVersion(candidate);
   if (prefix.empty() || version.empty()) return false;
@@ -125,7 +125,7 @@ bool MatchesSeries(std::string_view candidate, const RunOptions& options) {
   return true;
 }
 
-bool EvaluateVersionRule(std::string_view candidate, const RunOptions& options,
+bool EvaluateVersionRule(std::string_view candidate, const VersionRule& options,
                          std::string& reason) {
   // Every path below assigns `reason`, so a text left from an earlier row never survives.
   // Checked before the rule: the candidate may also come from a display name, but the log

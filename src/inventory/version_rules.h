@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "run/options.h"
+#include "inventory/match_rules.h"
 
 namespace varnok {
 
@@ -21,15 +21,15 @@ std::vector<int32_t> ParseVersion(std::string_view text);
 // equals 10.
 int CompareVersions(const std::vector<int32_t>& a, const std::vector<int32_t>& b);
 
-// True when both the candidate and options.SeriesPrefix hold a readable version and every
+// True when both the candidate and rule.SeriesPrefix hold a readable version and every
 // component of the prefix equals the candidate's component at that position (0 where the
 // candidate is shorter). The series boundary is a whole component: 1.2 does not match 1.20.
-bool MatchesSeries(std::string_view candidate, const RunOptions& options);
+bool MatchesSeries(std::string_view candidate, const VersionRule& rule);
 
-// True when the candidate satisfies the rule selected by options.MatchType. `reason` is always
+// True when the candidate satisfies the rule selected by rule.MatchType. `reason` is always
 // replaced with a one-line explanation for the log, quoting the candidate and the settings as
 // given (not as parsed). An unreadable candidate fails before the rule is looked at.
-[[nodiscard]] bool EvaluateVersionRule(std::string_view candidate, const RunOptions& options,
+[[nodiscard]] bool EvaluateVersionRule(std::string_view candidate, const VersionRule& rule,
                                        std::string& reason);
 
 // The first dotted number in free text ("Runtime 3.11.4 (x64)" gives "3.11.4"); failing that, the

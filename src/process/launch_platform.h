@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,14 +37,26 @@ class LaunchPlatform {
   virtual bool ImpersonateSessionUser(unsigned long session_id) = 0;
   virtual void RevertToSelf() = 0;
 
-  // Launches. `executable` is the application name handed to Windows.
+  // Launches. `executable` is the application name handed to Windows. A user-session launch
+  // with a time-out of 0 is not waited for.
   virtual int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                          unsigned long session_id, const std::string& executable,
-                                         bool elevate) = 0;
+                                         bool elevate, const std::string& desktop) = 0;
   virtual int ExecuteFile(const std::string& command_line, const std::string& executable,
                           const std::string& working_directory, unsigned minutes) = 0;
-  virtual void RestoreDesktopShell() = 0;
   virtual std::string GetMsiexecPath() = 0;
+
+  // The desktop shell: the sessions in which an explorer.exe runs, this process's session, and
+  // starting the shell (the real Windows directory's explorer.exe, not waited for) in this
+  // process's own context.
+  virtual std::set<unsigned long> SessionsWithShell() = 0;
+  virtual unsigned long CurrentSessionId() = 0;
+  virtual void StartShellHere() = 0;
+  virtual std::string WindowsDirectory() = 0;
+
+  // The machine: a 32-bit program on 64-bit Windows (WOW64), and 64-bit Windows itself.
+  virtual bool IsWow64() = 0;
+  virtual bool IsWindows64Bit() = 0;
 
   // Read-only file-system steps, on paths the caller has checked (see IsLocalAbsolutePath).
   virtual bool IsExistingFile(const std::string& path) = 0;

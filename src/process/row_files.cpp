@@ -9,6 +9,7 @@ namespace varnok {
 
 RowAccess ResolveRowAccess(LaunchPlatform& platform, const UninstallEntry& entry) {
   RowAccess access;
+  access.native_system_folder = entry.view_64bit && platform.IsWow64();
   if (!IsPerUserRoot(entry.root) || !platform.IsRunningAsSystem()) return access;
   access.owner_sid = OwnerSidOf(entry);
   const SessionList sessions = platform.GetActiveUserSessions();
@@ -29,6 +30,17 @@ RowAccess ResolveRowAccess(LaunchPlatform& platform, const UninstallEntry& entry
   return access;
 }
 
+std::string RowFiles::Native(const std::string& path) {
+  if (!access_.native_system_folder) return path;
+  if (windows_directory_.empty()) windows_directory_ = platform_.WindowsDirectory();
+  if (windows_directory_.empty()) return path;
+  const std::string system32 = windows_directory_ + "\\System32";
+  const size_t n = system32.size();
+  if (path.size() < n || !EqualsNoCase(std::string_view(path).substr(0, n), system32)) return path;
+  if (path.size() > n && path[n] != '\\' && path[n] != '/') return path;  // "System32x"
+  return windows_directory_ + "\\Sysnative" + path.substr(n);
+}
+
 template <typename Result, typename Step>
 Result RowFiles::Probe(const std::string& path, Result nothing, Step step) {
   if (!IsLocalAbsolutePath(path)) return nothing;
@@ -44,25 +56,26 @@ Result RowFiles::Probe(const std::string& path, Result nothing, Step step) {
 }
 
 bool RowFiles::IsFile(const std::string& path) {
-  return Probe(path, false, [&] { return platform_.IsExistingFile(path); });
+  return Probe(path, false, [&] { return platform_.IsExistingFile(Native(path)); });
 }
 
 bool RowFiles::IsDirectory(const std::string& path) {
-  return Probe(path, false, [&] { return platform_.IsExistingDirectory(path); });
+  return Probe(path, false, [&] { return platform_.IsExistingDirectory(Native(path)); });
 }
 
 std::vector<std::string> RowFiles::ListFiles(const std::string& folder) {
-  return Probe(folder, std::vector<std::string>(), [&] { return platform_.ListFiles(folder); });
+  return Probe(folder, std::vector<std::string>(),
+               [&] { return platform_.ListFiles(Native(folder)); });
 }
 
 int64_t RowFiles::FileSize(const std::string& path) {
-  return Probe(path, int64_t{-1}, [&] { return platform_.QueryFileSize(path); });
+  return Probe(path, int64_t{-1}, [&] { return platform_.QueryFileSize(Native(path)); });
 }
 
 FileVersionInfo RowFiles::ReadFileVersion(const std::string& path) {
   FileVersionInfo missing;
   missing.failure = FileVersionInfo::Failure::kFileMissing;
-  return Probe(path, missing, [&] { return platform_.ReadFileVersion(path); });
+  return Probe(path, missing, [&] { return platform_.ReadFileVersion(Native(path)); });
 }
 
 LocatedUninstaller LocateUninstaller(RowFiles& files, std::string_view command,
@@ -82,11 +95,11 @@ LocatedUninstaller LocateUninstaller(RowFiles& files, std::string_view command,
     return located;
   }
   if (files.IsFile(executable)) {
-    located.file = executable;
+    located.file = files.Native(executable);
     return located;
   }
   if (!HasExtension(executable) && files.IsFile(executable + ".exe")) {
-    located.file = executable + ".exe";
+    located.file = files.Native(executable + ".exe");
     return located;
   }
   const std::string name = GetFileName(executable);

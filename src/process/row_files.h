@@ -25,11 +25,16 @@ struct RowAccess {
   Route route = Route::kDirect;
   unsigned long session_id = 0;
   std::string owner_sid;
+  // A row of the 64-bit view (machine-wide or per-user) read by this 32-bit program on 64-bit
+  // Windows: its paths under <windir>\System32 mean the 64-bit folder, which the program reaches
+  // as <windir>\Sysnative.
+  bool native_system_folder = false;
 };
 
 // kDirect unless the program runs as LocalSystem and the row comes from a user's hive; then the
 // session whose user has the SID of the row's hive (first by user name), checked by acting as
-// that user once. Asks for the session list only in that case.
+// that user once. Asks for the session list only in that case. Sets native_system_folder for a
+// row of the 64-bit view under WOW64.
 RowAccess ResolveRowAccess(LaunchPlatform& platform, const UninstallEntry& entry);
 
 // File-system steps for one row. A step touches the disk only for a local absolute path and, for
@@ -39,6 +44,10 @@ class RowFiles {
  public:
   RowFiles(LaunchPlatform& platform, const RowAccess& access)
       : platform_(platform), access_(access) {}
+
+  // `path` as the row's author meant it (see RowAccess::native_system_folder); unchanged for
+  // every other path.
+  std::string Native(const std::string& path);
 
   bool IsFile(const std::string& path);
   bool IsDirectory(const std::string& path);
@@ -52,6 +61,7 @@ class RowFiles {
 
   LaunchPlatform& platform_;
   RowAccess access_;
+  std::string windows_directory_;  // read on first use
 };
 
 // Where a stored command's uninstaller is on disk.
@@ -65,8 +75,9 @@ struct LocatedUninstaller {
 // before a blank, or the whole text, that names a file; the first blank otherwise), then finds
 // the file: the executable itself, the executable with ".exe" added when its name has no
 // extension, or else the first file of the same name (ignoring case) in `search_folders` and
-// then the executable's own folder. Stops at the first path that is not local absolute and
-// names it in `refused_path`; nothing at or after it is probed.
+// then the executable's own folder; `file` is given as RowFiles::Native names it. Stops at the
+// first path that is not local absolute and names it in `refused_path`; nothing at or after it
+// is probed.
 LocatedUninstaller LocateUninstaller(RowFiles& files, std::string_view command,
                                      const std::vector<std::string>& search_folders);
 

@@ -1,6 +1,7 @@
-// Making sure the desktop shell runs after uninstallers that may have ended it. Windows build only.
+// The desktop shell on this machine. Windows build only.
 #pragma once
 
+#include <set>
 #include <string>
 
 namespace varnok {
@@ -9,7 +10,15 @@ namespace varnok {
 // session. A failed snapshot counts as not running.
 bool IsProcessRunning(const std::string& name);
 
-// Starts the Windows directory's explorer.exe, unwaited, when no explorer.exe runs anywhere.
-void RestoreDesktopShell();
+// The sessions in which an explorer.exe other than this process runs (empty when the process
+// list cannot be read).
+std::set<unsigned long> SessionsWithShell();
+
+// The real Windows directory (GetSystemWindowsDirectoryA: on a Remote Desktop Session Host not
+// the user's own copy), without a trailing separator; empty on failure.
+std::string RealWindowsDirectory();
+
+// Starts the real Windows directory's explorer.exe in this process's own context, not waited for.
+void StartShellHere();
 
 }  // namespace varnok

@@ -2,6 +2,7 @@
 #include <tlhelp32.h>
 
 #include <cstring>
+#include <vector>
 
 #include "log/log.h"
 #include "process/process_launch.h"
@@ -9,8 +10,11 @@
 #include "win32/unique_handle.h"
 
 namespace varnok {
+namespace {
 
-bool IsProcessRunning(const std::string& name) {
+// Calls `visit` with each process other than this one; false when the list cannot be read.
+template <typename Visit>
+bool ForEachOtherProcess(Visit visit) {
   win32::UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return false;
   const DWORD self = ::GetCurrentProcessId();
@@ -18,17 +22,48 @@ bool IsProcessRunning(const std::string& name) {
   entry.dwSize = sizeof entry;
   for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
        more = ::Process32Next(snapshot.get(), &entry)) {
-    if (entry.th32ProcessID != self && _stricmp(entry.szExeFile, name.c_str()) == 0) return true;
+    if (entry.th32ProcessID != self) visit(entry);
   }
-  return false;
+  return true;
 }
 
-void RestoreDesktopShell() {
-  if (IsProcessRunning("explorer.exe")) return;
-  LogInfo("operation : RestoreDesktopShell; remarks : \"explorer.exe is not running. Starting it.\";");
-  char windows[MAX_PATH] = {};
-  ::GetWindowsDirectoryA(windows, MAX_PATH);
-  const std::string shell = std::string(windows) + "\\explorer.exe";
+}  // namespace
+
+bool IsProcessRunning(const std::string& name) {
+  bool found = false;
+  ForEachOtherProcess([&](const PROCESSENTRY32& entry) {
+    found = found || _stricmp(entry.szExeFile, name.c_str()) == 0;
+  });
+  return found;
+}
+
+std::set<unsigned long> SessionsWithShell() {
+  std::set<unsigned long> sessions;
+  ForEachOtherProcess([&](const PROCESSENTRY32& entry) {
+    DWORD session = 0;
+    if (_stricmp(entry.szExeFile, "explorer.exe") == 0 &&
+        ::ProcessIdToSessionId(entry.th32ProcessID, &session)) {
+      sessions.insert(session);
+    }
+  });
+  return sessions;
+}
+
+std::string RealWindowsDirectory() {
+  std::vector<char> buffer(MAX_PATH, '\0');
+  UINT length = ::GetSystemWindowsDirectoryA(buffer.data(), static_cast<UINT>(buffer.size()));
+  if (length >= buffer.size()) {
+    buffer.assign(length + 1, '\0');
+    length = ::GetSystemWindowsDirectoryA(buffer.data(), static_cast<UINT>(buffer.size()));
+  }
+  if (length == 0 || length >= buffer.size()) return std::string();
+  std::string directory(buffer.data(), length);
+  if (!directory.empty() && directory.back() == '\\') directory.pop_back();
+  return directory;
+}
+
+void StartShellHere() {
+  const std::string shell = RealWindowsDirectory() + "\\explorer.exe";
   // The path is handed over as the application name too, so that Windows never searches for it.
   ExecuteFile("\"" + shell + "\"", shell, "", 0);
 }

@@ -23,16 +23,32 @@ class Win32LaunchPlatform : public LaunchPlatform {
   void RevertToSelf() override { ::RevertToSelf(); }
   int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                  unsigned long session_id, const std::string& executable,
-                                 bool elevate) override {
+                                 bool elevate, const std::string& desktop) override {
     return varnok::CreateProcessInUserSession(command_line, timeout_ms, session_id, executable,
-                                              elevate);
+                                              elevate, desktop);
   }
   int ExecuteFile(const std::string& command_line, const std::string& executable,
                   const std::string& working_directory, unsigned minutes) override {
     return varnok::ExecuteFile(command_line, executable, working_directory, minutes);
   }
-  void RestoreDesktopShell() override { varnok::RestoreDesktopShell(); }
   std::string GetMsiexecPath() override { return varnok::GetMsiexecPath(); }
+  std::set<unsigned long> SessionsWithShell() override { return varnok::SessionsWithShell(); }
+  unsigned long CurrentSessionId() override {
+    DWORD session = 0;
+    return ::ProcessIdToSessionId(::GetCurrentProcessId(), &session) ? session : 0;
+  }
+  void StartShellHere() override { varnok::StartShellHere(); }
+  std::string WindowsDirectory() override { return RealWindowsDirectory(); }
+  bool IsWow64() override {
+    BOOL wow64 = FALSE;
+    return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+  }
+  bool IsWindows64Bit() override {
+    // The machine's own architecture, whatever this program was built for.
+    SYSTEM_INFO info{};
+    ::GetNativeSystemInfo(&info);
+    return info.wProcessorArchitecture != PROCESSOR_ARCHITECTURE_INTEL;
+  }
   bool IsExistingFile(const std::string& path) override {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);

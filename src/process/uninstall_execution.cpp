@@ -18,7 +18,7 @@ void LogNoOwnerSession(const std::string& owner_sid) {
            owner_sid.c_str());
 }
 
-int RunInOwnerSession(LaunchPlatform& platform, const LaunchTarget& target,
+int RunInOwnerSession(LaunchPlatform& platform, ShellWatch& shells, const LaunchTarget& target,
                       const std::string& program, const std::string& command_line, bool msi) {
   if (msi) {
     LogInfo("operation : ExecuteUninstallCommand; remarks : \"Running as SYSTEM; routing msiexec "
@@ -29,18 +29,21 @@ int RunInOwnerSession(LaunchPlatform& platform, const LaunchTarget& target,
             "executable through active user session\"; session_id : %d;",
             static_cast<int>(target.access.session_id));
   }
-  const int result = platform.CreateProcessInUserSession(
-      command_line, target.user_timeout_ms, target.access.session_id, program, false);
-  platform.RestoreDesktopShell();
+  shells.BeforeLaunch();
+  const int result = platform.CreateProcessInUserSession(command_line, target.user_timeout_ms,
+                                                         target.access.session_id, program, false,
+                                                         kInteractiveDesktop);
+  shells.AfterLaunch();
   return result;
 }
 
-int RunDirectly(LaunchPlatform& platform, const std::string& program,
+int RunDirectly(LaunchPlatform& platform, ShellWatch& shells, const std::string& program,
                 const std::string& arguments) {
   const std::string command_line = Quoted(program) + (arguments.empty() ? "" : " " + arguments);
+  shells.BeforeLaunch();
   const int result =
       platform.ExecuteFile(command_line, program, FolderOf(program), kUninstallTimeoutMinutes);
-  platform.RestoreDesktopShell();
+  shells.AfterLaunch();
   return result;
 }
 
@@ -121,8 +124,9 @@ std::optional<std::string> CheckLaunchAsSystem(LaunchPlatform& platform, const s
   return std::nullopt;
 }
 
-int ExecuteUninstallCommand(LaunchPlatform& platform, const UninstallCommand& command,
-                            const LaunchTarget& target, std::string* remarks) {
+int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
+                            const UninstallCommand& command, const LaunchTarget& target,
+                            std::string* remarks) {
   remarks->clear();
   if (command.command_line.empty()) {
     *remarks = "Uninstall command could not be constructed";
@@ -142,8 +146,10 @@ int ExecuteUninstallCommand(LaunchPlatform& platform, const UninstallCommand& co
     const std::string program = platform.GetMsiexecPath();
     const std::string arguments = "/X " + command.product_code + " /qn /norestart";
     if (!IsLocalAbsolutePath(program)) return RefuseNonLocal(program, remarks);
-    if (in_owner_session) return RunInOwnerSession(platform, target, program, " " + arguments, true);
-    return RunDirectly(platform, program, arguments);
+    if (in_owner_session) {
+      return RunInOwnerSession(platform, shells, target, program, " " + arguments, true);
+    }
+    return RunDirectly(platform, shells, program, arguments);
   }
   if (target.file.empty()) {
     *remarks = "Uninstall executable not found on disk: " + command.executable +
@@ -153,7 +159,7 @@ int ExecuteUninstallCommand(LaunchPlatform& platform, const UninstallCommand& co
   if (!IsLocalAbsolutePath(target.file)) return RefuseNonLocal(target.file, remarks);
   const std::string& arguments = command.arguments;
   if (in_owner_session) {
-    return RunInOwnerSession(platform, target, target.file,
+    return RunInOwnerSession(platform, shells, target, target.file,
                              arguments.empty() ? std::string() : " " + arguments, false);
   }
   if (platform.IsRunningAsSystem()) {
@@ -162,7 +168,7 @@ int ExecuteUninstallCommand(LaunchPlatform& platform, const UninstallCommand& co
       return kUntrustedUninstaller;
     }
   }
-  return RunDirectly(platform, target.file, arguments);
+  return RunDirectly(platform, shells, target.file, arguments);
 }
 
 }  // namespace varnok

@@ -6,6 +6,7 @@
 
 #include "process/launch_platform.h"
 #include "process/row_files.h"
+#include "process/shell_watch.h"
 #include "uninstall/uninstall_command.h"
 
 namespace varnok {
@@ -36,8 +37,10 @@ struct LaunchTarget {
 // A row routed to its owner's session runs only there, msiexec included; nothing of such a row
 // ever runs as SYSTEM. Every other row is started directly, with the checked file as the
 // application name, so that Windows never searches for the program.
-int ExecuteUninstallCommand(LaunchPlatform& platform, const UninstallCommand& command,
-                            const LaunchTarget& target, std::string* remarks);
+// Around every launch, `shells` restores the desktop shell of any session that lost it.
+int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
+                            const UninstallCommand& command, const LaunchTarget& target,
+                            std::string* remarks);
 
 // The session to use for a row owned by `owner_sid`: the first entry, in user-name order, whose
 // SID equals it (SIDs compared without regard to case). nullptr when there is none.

@@ -208,7 +208,7 @@ bool ImpersonateSessionUser(unsigned long session_id) {
 
 int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                unsigned long session_id, const std::string& executable,
-                               bool elevate) {
+                               bool elevate, const std::string& desktop) {
   const int sid = static_cast<int>(session_id);
   const win32::UniqueModule wtsapi = win32::LoadSystemLibrary("wtsapi32.dll");
   const auto query_token = win32::GetProc<WTSQueryUserTokenFn>(wtsapi, "WTSQueryUserToken");
@@ -243,8 +243,13 @@ int CreateProcessInUserSession(const std::string& command_line, unsigned long ti
   exe.push_back('\0');
   std::vector<char> line(command_line.begin(), command_line.end());
   line.push_back('\0');
+  // Without a desktop, a process started from session 0 gets a new, invisible window station:
+  // any prompt it shows could never be answered.
+  std::vector<char> desktop_name(desktop.begin(), desktop.end());
+  desktop_name.push_back('\0');
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
+  startup.lpDesktop = desktop.empty() ? nullptr : desktop_name.data();
   win32::ProcessInformation process;
   if (!::CreateProcessAsUserA(token.get(), executable.empty() ? nullptr : exe.data(),
                               command_line.empty() ? nullptr : line.data(), nullptr, nullptr, FALSE,
@@ -255,6 +260,12 @@ int CreateProcessInUserSession(const std::string& command_line, unsigned long ti
              "\"CreateProcessAsUser failed\"; return_value : %d;",
              sid, error);
     return error;
+  }
+  if (timeout_ms == 0) {
+    LogInfo("operation : CreateProcessInUserSession; session_id : %d; process_id : %d; remarks : "
+            "\"Process created successfully. Not waited for.\";",
+            sid, static_cast<int>(process.process_id()));
+    return 0;
   }
   LogInfo("operation : CreateProcessInUserSession; session_id : %d; process_id : %d; remarks : "
           "\"Process created successfully. Waiting for completion.\";",

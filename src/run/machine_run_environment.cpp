@@ -5,7 +5,8 @@
 namespace varnok {
 
 std::vector<UninstallEntry> MachineRunEnvironment::GetUninstallEntries() {
-  return varnok::GetUninstallEntries(registry_, platform_.IsRunningAsSystem());
+  return varnok::GetUninstallEntries(registry_, platform_.IsRunningAsSystem(),
+                                     !platform_.IsWindows64Bit());
 }
 
 bool MachineRunEnvironment::IsUninstallEntryPresent(const UninstallEntry& entry) {
@@ -41,10 +42,10 @@ int MachineRunEnvironment::ExecuteUninstallCommand(const UninstallEntry&,
                                                    const UninstallCommand& command,
                                                    const LaunchTarget& target,
                                                    std::string* remarks) {
-  return varnok::ExecuteUninstallCommand(platform_, command, target, remarks);
+  return varnok::ExecuteUninstallCommand(platform_, shells_, command, target, remarks);
 }
 
-void MachineRunEnvironment::RestoreDesktopShell() { platform_.RestoreDesktopShell(); }
+void MachineRunEnvironment::RestoreDesktopShell() { shells_.AtRunEnd(); }
 void MachineRunEnvironment::Sleep(unsigned milliseconds) { platform_.Sleep(milliseconds); }
 unsigned long long MachineRunEnvironment::NowMs() { return platform_.NowMs(); }
 

@@ -5,6 +5,7 @@
 
 #include "inventory/registry_source.h"
 #include "process/launch_platform.h"
+#include "process/shell_watch.h"
 #include "run/run_environment.h"
 
 namespace varnok {
@@ -12,7 +13,7 @@ namespace varnok {
 class MachineRunEnvironment : public RunEnvironment {
  public:
   MachineRunEnvironment(RegistrySource& registry, LaunchPlatform& platform)
-      : registry_(registry), platform_(platform) {}
+      : registry_(registry), platform_(platform), shells_(platform) {}
 
   std::vector<UninstallEntry> GetUninstallEntries() override;
   bool IsUninstallEntryPresent(const UninstallEntry& entry) override;
@@ -32,6 +33,7 @@ class MachineRunEnvironment : public RunEnvironment {
  private:
   RegistrySource& registry_;
   LaunchPlatform& platform_;
+  ShellWatch shells_;
 };
 
 }  // namespace varnok

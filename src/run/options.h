@@ -3,27 +3,21 @@
 
 #include <string>
 
+#include "inventory/match_rules.h"
+
 namespace varnok {
 
 constexpr int kErrorInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
 
-enum class NameMatchKind : int { kExact = 0, kPrefix = 1, kContains = 2 };
-enum class VersionMatchKind : int { kExact = 0, kSeries = 1, kRange = 2 };
-
 // Filled once by ProcessArgs and read-only afterwards. Texts are exactly as the runtime split
-// them from the command line: no trimming, no case folding.
-struct RunOptions {
-  std::string DisplayName;
+// them from the command line: no trimming, no case folding. The name and version rules
+// (DisplayName, NameMatch; MatchType, ExactVersion, SeriesPrefix, MinVersion, MaxVersion) are the
+// inventory's own records.
+struct RunOptions : NameRule, VersionRule {
   std::string MatchTypeText;
   std::string NameMatchText = "Exact";
-  std::string ExactVersion;
-  std::string SeriesPrefix;
-  std::string MinVersion;
-  std::string MaxVersion;
   std::string ExeArgs;
   bool WhatIf = false;
-  NameMatchKind NameMatch = NameMatchKind::kExact;
-  VersionMatchKind MatchType = VersionMatchKind::kExact;
 };
 
 // Resets `options`, scans the whole argument vector (program path included), logs the nine

@@ -1,17 +1,44 @@
 #include "win32/system_library.h"
 
 #include <string>
+#include <vector>
+
+#include "common/system_library_load.h"
 
 namespace varnok::win32 {
+namespace {
+
+class Win32Steps : public SystemLibrarySteps {
+ public:
+  void* LoadSearchingSystem32(const std::string& name, unsigned long* error) override {
+    HMODULE module = ::LoadLibraryExA(name.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!module) *error = ::GetLastError();
+    return reinterpret_cast<void*>(module);
+  }
+  std::string SystemDirectory() override {
+    std::vector<char> buffer(MAX_PATH, '\0');
+    UINT length = ::GetSystemDirectoryA(buffer.data(), static_cast<UINT>(buffer.size()));
+    if (length >= buffer.size()) {
+      buffer.assign(length + 1, '\0');
+      length = ::GetSystemDirectoryA(buffer.data(), static_cast<UINT>(buffer.size()));
+    }
+    return length > 0 && length < buffer.size() ? std::string(buffer.data(), length) : "";
+  }
+  void* LoadFullPath(const std::string& path) override {
+    // The DLL's own imports are then looked for beside it, in the system directory.
+    return reinterpret_cast<void*>(
+        ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  }
+};
+
+}  // namespace
 
 UniqueModule LoadSystemLibrary(const char* name) {
-  // Only bare names: a path would bypass the system-directory restriction.
-  const std::string text(name ? name : "");
-  if (text.empty() || text.find_first_of("\\/:") != std::string::npos) {
-    ::SetLastError(ERROR_INVALID_PARAMETER);
-    return UniqueModule();
-  }
-  return UniqueModule(::LoadLibraryExA(text.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+  Win32Steps steps;
+  unsigned long error = 0;
+  void* module = LoadSystemLibraryBy(steps, name ? name : "", &error);
+  if (!module) ::SetLastError(error);
+  return UniqueModule(reinterpret_cast<HMODULE>(module));
 }
 
 }  // namespace varnok::win32

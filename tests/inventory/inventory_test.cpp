@@ -335,6 +335,22 @@ TEST(GetUninstallEntries, EmptyRegistryReportsZero) {
   EXPECT_EQ(lines.back().message, LoadedLine(0));
 }
 
+TEST(GetUninstallEntries, ThirtyTwoBitWindowsReadsItsOneMachineKeyOnce) {
+  // On 32-bit Windows both view flags reach the same key; the fake stands for it with one row in
+  // each view, so that a second read would show.
+  FakeRegistry reg;
+  AddRow(reg, kHklm, k64, "", "Tool", "Contoso Tool");
+  AddRow(reg, kHklm, k32, "", "Tool", "Contoso Tool");
+  AddRow(reg, kHkcu, k64, "", "Mine", "Per User");
+  TakeLogLines();
+  const auto once = GetUninstallEntries(reg, false, /*one_machine_view=*/true);
+  ASSERT_EQ(once.size(), 2u);
+  EXPECT_EQ(once[0].arch, "x64/native");
+  EXPECT_EQ(once[1].arch, "per-user");
+  EXPECT_EQ(GetUninstallEntries(reg, false, false).size(), 3u);
+  TakeLogLines();
+}
+
 TEST(IsLocalSystemSid, OnlyTheLocalSystemAccount) {
   const std::pair<const char*, bool> rows[] = {
       {"S-1-5-18", true},        {"s-1-5-18", true},     {"S-1-5-19", false},  // LocalService

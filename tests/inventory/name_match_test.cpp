@@ -26,13 +26,13 @@ TEST(MatchesDisplayName, ModesCaseFoldingAndEmptyTexts) {
       {kOther, "Acme", "Acme Tool", false},
   };
   for (const Row& r : rows) {
-    RunOptions options;
+    NameRule options;
     options.NameMatch = r.mode;
     options.DisplayName = r.pattern;
     EXPECT_EQ(MatchesDisplayName(r.name, options), r.match) << r.pattern << " / " << r.name;
   }
   for (NameMatchKind mode : {kExact, kPrefix, kContains, kOther}) {
-    RunOptions options;
+    NameRule options;
     options.NameMatch = mode;
     options.DisplayName = "Acme";
     EXPECT_FALSE(MatchesDisplayName("", options));

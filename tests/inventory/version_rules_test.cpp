@@ -80,7 +80,7 @@ TEST(VersionSeries, BoundaryIsAWholeComponent) {
       {"10.0", "10", true},      {"10.0.0", "10", true},   {"3.11", "3.110", false},
       {"abc", "1", false},       {"", "1", false},         {"1", "n/a", false},
   };
-  RunOptions options;
+  VersionRule options;
   for (const Row& r : rows) {
     options.SeriesPrefix = r.prefix;
     EXPECT_EQ(MatchesSeries(r.candidate, options), r.match) << r.prefix << " / " << r.candidate;
@@ -124,7 +124,7 @@ TEST(EvaluateVersionRule, DecidesAndExplains) {
   };
   std::string reason = "left over";  // reused across rows: every call must replace it
   for (const Row& r : rows) {
-    RunOptions options;
+    VersionRule options;
     options.MatchType = r.kind;
     options.ExactVersion = options.SeriesPrefix = options.MinVersion = r.setting1;
     options.MaxVersion = r.setting2;
@@ -136,7 +136,7 @@ TEST(EvaluateVersionRule, DecidesAndExplains) {
 TEST(EvaluateVersionRule, UnreadableCandidateFailsUnderEveryRule) {
   std::string reason;
   for (int kind = 0; kind <= 3; ++kind) {
-    RunOptions options;
+    VersionRule options;
     options.MatchType = static_cast<VersionMatchKind>(kind);
     for (const char* candidate : {"", "N/A", "beta", "..."}) {
       EXPECT_FALSE(EvaluateVersionRule(candidate, options, reason));

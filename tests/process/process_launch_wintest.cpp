@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 
 #include "process/process_launch.h"
 #include "process/shell_restore.h"
+#include "process/shell_watch.h"
 #include "process/system_launch_platform.h"
 #include "process/uninstall_execution.h"
 #include "process/user_session.h"
@@ -103,12 +105,32 @@ bool ShellAppearsWithin(DWORD ms) {
 // The test bed keeps a desktop shell running; put one back (detached from our standard handles).
 void StartDetachedShell() { testing::Child shell("explorer.exe /desktop"); }
 
-TEST(DesktopShell, EndedShellIsStartedAgain) {
-  EndAllShells();
+TEST(DesktopShell, AShellEndedDuringALaunchIsStartedAgainInItsSession) {
+  if (testing::ProcessCount("explorer.exe") == 0) StartDetachedShell();
+  ASSERT_TRUE(ShellAppearsWithin(10000));
+  DWORD own_session = 0;
+  ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &own_session));
+  EXPECT_EQ(SessionsWithShell(), std::set<unsigned long>{own_session});
+
+  ShellWatch watch(SystemLaunchPlatform());
+  watch.BeforeLaunch();
+  EndAllShells();  // as an uninstaller might
   ASSERT_EQ(testing::ProcessCount("explorer.exe"), 0);
-  RestoreDesktopShell();
+  watch.AfterLaunch();
   EXPECT_TRUE(ShellAppearsWithin(10000));
   EndAllShells();
+  StartDetachedShell();
+}
+
+TEST(DesktopShell, NoShellIsStartedWhereThereWasNone) {
+  EndAllShells();
+  ASSERT_EQ(testing::ProcessCount("explorer.exe"), 0);
+  ShellWatch watch(SystemLaunchPlatform());
+  watch.BeforeLaunch();
+  watch.AfterLaunch();
+  watch.AtRunEnd();
+  Sleep(1500);
+  EXPECT_EQ(testing::ProcessCount("explorer.exe"), 0);
   StartDetachedShell();
 }
 
@@ -134,7 +156,7 @@ TEST_F(ExecuteFileTest, UserSessionLaunchUsesTheUsersOwnEnvironment) {
   SetEnvironmentVariableA("VARNOK_PARENT_ONLY", "leaked");
   const std::string env_file = dir_ / "env.txt";
   const int result = CreateProcessInUserSession(" 3010 --env VARNOK_PARENT_ONLY \"" + env_file + "\"",
-                                                60000, 1, exe_, false);
+                                                60000, 1, exe_, false, kInteractiveDesktop);
   SetEnvironmentVariableA("VARNOK_PARENT_ONLY", nullptr);
   EXPECT_EQ(result, 3010);
   EXPECT_EQ(testing::ReadFileBytes(env_file), "<unset>");  // built from the user's profile
@@ -153,14 +175,15 @@ TEST_F(ExecuteFileTest, MovedUninstallerIsFoundInItsSearchFolder) {
   target.file = LocateUninstaller(files, command.command_line, {"", moved}).file;
   EXPECT_EQ(target.file, moved + "\\EXIT_WITH.EXE");
   std::string remarks;
-  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), command, target, &remarks), 1641);
+  ShellWatch shells(SystemLaunchPlatform());
+  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), shells, command, target, &remarks), 1641);
   EXPECT_EQ(testing::ReadFileBytes(dir_ / "cwd.txt"), moved);
   EXPECT_EQ(remarks, "");
 
   ASSERT_TRUE(DeleteFileA((moved + "\\EXIT_WITH.EXE").c_str()));
   target.file = LocateUninstaller(files, command.command_line, {dir_ / "Nowhere"}).file;
   EXPECT_EQ(target.file, "");
-  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), command, target, &remarks), 51005);
+  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), shells, command, target, &remarks), 51005);
 }
 
 }  // namespace

@@ -167,6 +167,35 @@ TEST(LocateUninstaller, FindsTheFileThatWillRun) {
   }
 }
 
+TEST(LocateUninstaller, TheSixtyFourBitSystemFolderUnderWow64) {
+  struct Case {
+    const char* what;
+    bool wow64, view_64bit;
+    std::string command, file;
+  };
+  const Case cases[] = {
+      {"a 64-bit row's System32 tool, from the 32-bit program", true, true,
+       "C:\\Windows\\System32\\tool.exe /u", "C:\\Windows\\Sysnative\\tool.exe"},
+      {"any case", true, true, "c:\\WINDOWS\\system32\\tool.exe", "C:\\Windows\\Sysnative\\tool.exe"},
+      {"a 32-bit row keeps the redirected meaning", true, false, "C:\\Windows\\System32\\tool.exe",
+       "C:\\Windows\\System32\\tool.exe"},
+      {"a 64-bit program needs nothing", false, true, "C:\\Windows\\System32\\tool.exe",
+       "C:\\Windows\\System32\\tool.exe"},
+      {"only the folder itself", true, true, "C:\\Windows\\System32x\\tool.exe", "C:\\Windows\\System32x\\tool.exe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeLaunchPlatform platform;
+    platform.wow64 = c.wow64;
+    platform.files = {c.file};
+    UninstallEntry entry = MachineRow();
+    entry.view_64bit = c.view_64bit;
+    RowFiles files(platform, ResolveRowAccess(platform, entry));
+    EXPECT_EQ(LocateUninstaller(files, c.command, {""}).file, c.file);
+    EXPECT_EQ(platform.probes.front(), "file " + c.file);  // the path the author meant is the one probed
+  }
+}
+
 TEST(FindMainExecutable, ListsAndSizesAsTheOwnerAndLogsTheVersionAfterwards) {
   FakeLaunchPlatform platform;
   platform.directories = {"C:\\Users\\bob\\Foo"};

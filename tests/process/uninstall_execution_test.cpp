@@ -37,6 +37,13 @@ UninstallCommand Exe(bool per_user, const std::string& exe, const std::string& a
   return c;
 }
 
+// One launch, with the shell watched as a run does.
+int Execute(FakeLaunchPlatform& platform, const UninstallCommand& command, const LaunchTarget& target,
+            std::string* remarks) {
+  ShellWatch shells(platform);
+  return ExecuteUninstallCommand(platform, shells, command, target, remarks);
+}
+
 LaunchTarget Direct(const std::string& file = "") {
   LaunchTarget target;
   target.file = file;
@@ -67,25 +74,25 @@ TEST(ExecuteUninstallCommand, RoutesEachKindOfRow) {
     std::vector<std::string> calls;
   };
   const Row rows[] = {
-      {"machine-wide MSI under SYSTEM", true, Msi(false), Direct(), 0, {msi_direct, "shell"}},
+      {"machine-wide MSI under SYSTEM", true, Msi(false), Direct(), 0, {msi_direct}},
       {"per-user MSI in its owner's session", true, Msi(true), Owner(Route::kOwnerSession), 0,
-       {"session 3 [" + kMsiexec + "] [ /X " + kCode + " /qn /norestart] 1800000", "shell"}},
+       {"session 3 [" + kMsiexec + "] [ /X " + kCode + " /qn /norestart] 1800000"}},
       {"per-user MSI whose owner has no session is never run as SYSTEM", true, Msi(true),
        Owner(Route::kNoOwnerSession), 1312, {}},
       {"per-user MSI whose owner's token is unusable", true, Msi(true),
        Owner(Route::kOwnerUnavailable), 1312, {}},
       {"per-user row of a normal user runs directly, by its full path", false,
        Exe(true, "C:\\u.exe", "/S"), Direct("C:\\u.exe"), 0,
-       {"direct [\"C:\\u.exe\" /S] [C:\\u.exe] in [C:\\] 30", "shell"}},
+       {"direct [\"C:\\u.exe\" /S] [C:\\u.exe] in [C:\\] 30"}},
       {"machine-wide EXE under SYSTEM", true, Exe(false, "C:\\App\\u.exe", ""),
-       Direct("C:\\App\\u.exe"), 0, {"direct [\"C:\\App\\u.exe\"] [C:\\App\\u.exe] in [C:\\App] 30", "shell"}},
+       Direct("C:\\App\\u.exe"), 0, {"direct [\"C:\\App\\u.exe\"] [C:\\App\\u.exe] in [C:\\App] 30"}},
       {"the located substitute runs, in its own folder", true,
        Exe(false, "C:\\Old\\unins000.exe", "/VERYSILENT"), Direct("D:\\App\\UNINS000.EXE"), 0,
-       {"direct [\"D:\\App\\UNINS000.EXE\" /VERYSILENT] [D:\\App\\UNINS000.EXE] in [D:\\App] 30", "shell"}},
+       {"direct [\"D:\\App\\UNINS000.EXE\" /VERYSILENT] [D:\\App\\UNINS000.EXE] in [D:\\App] 30"}},
       {"per-user EXE in its owner's session", true, Exe(true, "C:\\u.exe", "/S"),
-       Owner(Route::kOwnerSession, "C:\\u.exe"), 0, {"session 3 [C:\\u.exe] [ /S] 1800000", "shell"}},
+       Owner(Route::kOwnerSession, "C:\\u.exe"), 0, {"session 3 [C:\\u.exe] [ /S] 1800000"}},
       {"per-user EXE gets what is left of its owner's time", true, Exe(true, "C:\\u.exe", ""),
-       Owner(Route::kOwnerSession, "C:\\u.exe", 61000), 0, {"session 3 [C:\\u.exe] [] 61000", "shell"}},
+       Owner(Route::kOwnerSession, "C:\\u.exe", 61000), 0, {"session 3 [C:\\u.exe] [] 61000"}},
       {"per-user EXE whose owner has no session is refused", true, Exe(true, "C:\\u.exe", "/S"),
        Owner(Route::kNoOwnerSession, "C:\\u.exe"), 1312, {}},
       {"a file on a share is never started", false, Exe(false, "\\\\srv\\s\\u.exe", ""),
@@ -97,7 +104,7 @@ TEST(ExecuteUninstallCommand, RoutesEachKindOfRow) {
     FakeLaunchPlatform platform;
     platform.system = row.system;
     std::string remarks = "stale";
-    EXPECT_EQ(ExecuteUninstallCommand(platform, row.command, row.target, &remarks), row.result);
+    EXPECT_EQ(Execute(platform, row.command, row.target, &remarks), row.result);
     EXPECT_EQ(platform.calls, row.calls);
     EXPECT_EQ(platform.session_queries, 0);  // the row's route was decided before
     EXPECT_EQ(remarks.empty(), row.result == 0);
@@ -109,7 +116,7 @@ TEST(ExecuteUninstallCommand, RefusalsAreLoggedWithWhatWasRefused) {
   platform.system = true;
   std::string remarks;
   testing::TakeLogLines();
-  ExecuteUninstallCommand(platform, Exe(true, "C:\\u.exe", ""),
+  Execute(platform, Exe(true, "C:\\u.exe", ""),
                           Owner(RowAccess::Route::kNoOwnerSession, "C:\\u.exe"), &remarks);
   auto lines = testing::TakeLogLines();
   ASSERT_EQ(lines.size(), 2u);
@@ -120,7 +127,7 @@ TEST(ExecuteUninstallCommand, RefusalsAreLoggedWithWhatWasRefused) {
             "\"S-1-5-21-1-2-3-1002\";");
   EXPECT_EQ(remarks, "Owner of the per-user row is not logged on; uninstaller not run as SYSTEM.");
 
-  ExecuteUninstallCommand(platform, Exe(false, "\\\\srv\\s\\u.exe", ""), Direct("\\\\srv\\s\\u.exe"), &remarks);
+  Execute(platform, Exe(false, "\\\\srv\\s\\u.exe", ""), Direct("\\\\srv\\s\\u.exe"), &remarks);
   lines = testing::TakeLogLines();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[1].message,
@@ -133,12 +140,12 @@ TEST(ExecuteUninstallCommand, WithoutACommandNothingHappens) {
   FakeLaunchPlatform platform;
   std::string remarks;
   testing::TakeLogLines();
-  EXPECT_EQ(ExecuteUninstallCommand(platform, UninstallCommand(), Direct(), &remarks), 87);
+  EXPECT_EQ(Execute(platform, UninstallCommand(), Direct(), &remarks), 87);
   EXPECT_EQ(remarks, "Uninstall command could not be constructed");
   EXPECT_TRUE(testing::TakeLogLines().empty());
   EXPECT_TRUE(platform.calls.empty());
 
-  EXPECT_EQ(ExecuteUninstallCommand(platform, Exe(false, "C:\\Old", ""), Direct(), &remarks), 51005);
+  EXPECT_EQ(Execute(platform, Exe(false, "C:\\Old", ""), Direct(), &remarks), 51005);
   EXPECT_EQ(remarks, "Uninstall executable not found on disk: C:\\Old. Files may already be removed; only "
                      "a leftover registry entry remains.");
 }
@@ -226,11 +233,11 @@ TEST(CheckLaunchAsSystem, JudgesTheFileItsFolderAndEveryFolderAbove) {
     platform.account_names = {{"S-1-5-32-545", "BUILTIN\\Users"}, {"S-1-1-0", "Everyone"}};
     testing::TakeLogLines();
     std::string remarks;
-    const int result = ExecuteUninstallCommand(platform, Exe(false, c.file, "/S"), Direct(c.file), &remarks);
+    const int result = Execute(platform, Exe(false, c.file, "/S"), Direct(c.file), &remarks);
     const auto lines = testing::TakeLogLines();
     if (!c.refused) {
       EXPECT_EQ(result, 0);
-      EXPECT_EQ(platform.calls.size(), 2u);
+      EXPECT_EQ(platform.calls.size(), 1u);
       continue;
     }
     EXPECT_EQ(result, 5);
@@ -267,7 +274,7 @@ TEST(CheckLaunchAsSystem, OnlyDirectLaunchesOfExecutablesAsSystemAreJudged) {
     FakeLaunchPlatform platform;
     platform.system = c.system;
     std::string remarks;
-    ExecuteUninstallCommand(platform, c.command, c.target, &remarks);
+    Execute(platform, c.command, c.target, &remarks);
     EXPECT_EQ(platform.security_reads.size(), c.reads);
   }
 
@@ -276,7 +283,7 @@ TEST(CheckLaunchAsSystem, OnlyDirectLaunchesOfExecutablesAsSystemAreJudged) {
   unreadable.unreadable_security = {"C:\\ProgramData"};
   std::string remarks;
   testing::TakeLogLines();
-  EXPECT_EQ(ExecuteUninstallCommand(unreadable, Exe(false, pd_exe, ""), Direct(pd_exe), &remarks), 5);
+  EXPECT_EQ(Execute(unreadable, Exe(false, pd_exe, ""), Direct(pd_exe), &remarks), 5);
   EXPECT_TRUE(unreadable.calls.empty());
   EXPECT_EQ(testing::TakeLogLines().back().message,
             "operation : ExecuteUninstallCommand; status : failure; remarks : \"Uninstaller not run as SYSTEM: "
@@ -315,7 +322,7 @@ TEST(CheckLaunchAsSystem, WalksDownFromTheRootAndStopsAtTheFirstProblem) {
     platform.sddl = c.sddl;
     std::string remarks;
     testing::TakeLogLines();
-    EXPECT_EQ(ExecuteUninstallCommand(platform, Exe(false, pd_exe, ""), Direct(pd_exe), &remarks), 5);
+    EXPECT_EQ(Execute(platform, Exe(false, pd_exe, ""), Direct(pd_exe), &remarks), 5);
     EXPECT_EQ(platform.security_reads, c.reads);
     EXPECT_TRUE(platform.calls.empty());
     EXPECT_EQ(testing::TakeLogLines().back().message, c.last_line);

@@ -113,13 +113,10 @@ TEST_F(WiredRun, LegitimateRowsStillRun) {
   EXPECT_EQ(platform_.calls,
             (std::vector<std::string>{
                 "direct [\"" + cache + "\" /uninstall] [" + cache + "] in [C:\\ProgramData\\Package Cache\\{B1}] 30",
-                "shell",
-                "direct [\"" + kMsiexec + "\" /X {11111111-2222-3333-4444-555555555555} /qn /norestart] [" +
+                                "direct [\"" + kMsiexec + "\" /X {11111111-2222-3333-4444-555555555555} /qn /norestart] [" +
                     kMsiexec + "] in [C:\\Windows\\system32] 30",
-                "shell",
-                "direct [\"" + pf + "\" /x /S] [" + pf + "] in [C:\\Program Files\\Contoso] 30", "shell",
-                // The user's own row: in the user's session, with the user's token.
-                "session 2 [" + nsis + "] [ /S] 1800000", "shell", "shell"}));
+                                "direct [\"" + pf + "\" /x /S] [" + pf + "] in [C:\\Program Files\\Contoso] 30",                 // The user's own row: in the user's session, with the user's token.
+                "session 2 [" + nsis + "] [ /S] 1800000"}));
   EXPECT_TRUE(Logged("status : summary; name_hits : 4; version_hits : 4; skipped_version : 0; success : 4; failed : 0;"));
   // Every file step of the user's row was done as the user.
   for (const std::string& probe : platform_.probes) {
@@ -153,8 +150,7 @@ TEST_F(WiredRun, AUsersRowsNeverReachSystem) {
   EXPECT_EQ(Run(), 51006);
   EXPECT_EQ(platform_.calls,
             (std::vector<std::string>{"direct [\"" + real + "\" /S] [" + real + "] in [C:\\Program Files\\Contoso] 30",
-                                      "shell", "session 2 [C:\\Users\\bob\\setup.exe] [ /uninstall] 1800000", "shell",
-                                      "shell"}));
+                                      "session 2 [C:\\Users\\bob\\setup.exe] [ /uninstall] 1800000"}));
   for (const std::string& probe : platform_.probes) {
     EXPECT_EQ(probe.find("eve"), std::string::npos) << probe;  // nothing of Eve's rows was opened
   }
@@ -173,8 +169,7 @@ TEST_F(WiredRun, APlantedPrefixIsNeverRun) {
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(platform_.calls,
             (std::vector<std::string>{"direct [\"C:\\ProgramData\\My App\\remove.exe\" /q /S] "
-                                      "[C:\\ProgramData\\My App\\remove.exe] in [C:\\ProgramData\\My App] 30",
-                                      "shell", "shell"}));
+                                      "[C:\\ProgramData\\My App\\remove.exe] in [C:\\ProgramData\\My App] 30"}));
   EXPECT_TRUE(Logged("command : \"\"C:\\ProgramData\\My App\\remove\" /q /S\";"));
   EXPECT_TRUE(Logged("file_path : \"C:\\ProgramData\\My App\\remove.exe\";"));
 }

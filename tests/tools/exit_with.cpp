@@ -6,6 +6,7 @@
 //   --delete-row <HKLM64|HKLM32|HKCU> <key>  first deletes that Uninstall row, as an uninstaller does
 //   --delete-file <path>  first tries to delete a file
 //   --kill-explorer       first ends every explorer.exe, as some uninstallers do
+//   --count <file>        first appends one line to <file>, so that a test can count the runs
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -63,6 +64,11 @@ int main(int argc, char** argv) {
       i += 2;
     } else if (option == "--delete-file" && i + 1 < argc) {
       DeleteFileA(argv[++i]);
+    } else if (option == "--count" && i + 1 < argc) {
+      if (FILE* f = std::fopen(argv[++i], "ab")) {
+        std::fputs("run\n", f);
+        std::fclose(f);
+      }
     } else if (option == "--kill-explorer") {
       KillExplorer();
     } else if (option == "--env" && i + 2 < argc) {

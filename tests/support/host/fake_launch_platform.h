@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/strings.h"
 #include "process/launch_platform.h"
 #include "support/host/sddl.h"
 
@@ -34,6 +35,10 @@ class FakeLaunchPlatform : public LaunchPlatform {
   std::vector<std::string> administrators_members;
   std::map<std::string, std::string> account_names;
   std::string msiexec = "C:\\Windows\\system32\\msiexec.exe";
+  std::set<unsigned long> shells;  // sessions with a desktop shell; a launch may end them
+  unsigned long current_session = 1;
+  bool wow64 = false;
+  bool windows_64bit = true;
   int result = 0;
   // When set, what a launch does and returns, given the application name.
   std::function<int(const std::string& executable)> on_launch;
@@ -60,10 +65,12 @@ class FakeLaunchPlatform : public LaunchPlatform {
 
   int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                  unsigned long session_id, const std::string& executable,
-                                 bool elevate) override {
+                                 bool elevate, const std::string& desktop) override {
     calls.push_back("session " + std::to_string(session_id) + " [" + executable + "] [" +
                     command_line + "] " + std::to_string(timeout_ms) + (elevate ? " elevated" : "") +
+                    (desktop == "winsta0\\default" ? "" : " on desktop [" + desktop + "]") +
                     Acting());
+    if (timeout_ms == 0 && GetFileName(executable) == "explorer.exe") shells.insert(session_id);
     now_ms += launch_ms;
     return on_launch ? on_launch(executable) : result;
   }
@@ -74,8 +81,16 @@ class FakeLaunchPlatform : public LaunchPlatform {
     now_ms += launch_ms;
     return on_launch ? on_launch(executable) : result;
   }
-  void RestoreDesktopShell() override { calls.push_back("shell"); }
   std::string GetMsiexecPath() override { return msiexec; }
+  std::set<unsigned long> SessionsWithShell() override { return shells; }
+  unsigned long CurrentSessionId() override { return current_session; }
+  void StartShellHere() override {
+    calls.push_back("shell here");
+    shells.insert(current_session);
+  }
+  std::string WindowsDirectory() override { return "C:\\Windows"; }
+  bool IsWow64() override { return wow64; }
+  bool IsWindows64Bit() override { return windows_64bit; }
 
   bool IsExistingFile(const std::string& path) override {
     probes.push_back("file " + path + Acting());
