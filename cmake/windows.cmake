@@ -122,7 +122,18 @@ set_tests_properties(binary_resources PROPERTIES LABELS binary)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   add_test(NAME binary_reproducible COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-reproducible ${CMAKE_SOURCE_DIR})
   set_tests_properties(binary_reproducible PROPERTIES LABELS binary TIMEOUT 600)
+  # A signed release of the working tree (one more clean build, about a minute), compared with
+  # this build's executable once its signature is removed.
+  add_test(NAME release_signing
+           COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-signing $<TARGET_FILE:app_varnok> ${CMAKE_SOURCE_DIR})
+  set_tests_properties(release_signing PROPERTIES LABELS binary TIMEOUT 600)
 endif()
+# The signed executable still runs. Registered for every build so that a machine that cannot run
+# the i686 one reports it as skipped (77) rather than leaving it out.
+add_test(NAME signed_exe_runs_${CMAKE_SYSTEM_PROCESSOR}
+         COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-signed-run $<TARGET_FILE:app_varnok>)
+set_tests_properties(signed_exe_runs_${CMAKE_SYSTEM_PROCESSOR} PROPERTIES
+  LABELS "wine;binary" SKIP_RETURN_CODE 77 RESOURCE_LOCK wineprefix TIMEOUT 300)
 
 # Off where this build's executables cannot run under the machine's Wine (see scripts/wine-env.sh).
 option(VARNOK_WINE_TESTS "Register the tests that run under Wine" ON)
