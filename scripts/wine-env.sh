@@ -34,6 +34,15 @@ varnok_prefix_create() {
   WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
   rm -rf "$prefix"
   WINEPREFIX=$prefix "$loader" wineboot -i </dev/null >/dev/null 2>&1
+  # Wine's null display driver: windows and message boxes exist without an X server, as on the
+  # desktop of a session nobody looks at (by default, with no display, no window can be made).
+  # A desktop keeps the driver it was made with, so this comes before the server that the tests
+  # use makes its desktop.
+  WINEPREFIX=$prefix "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
+    </dev/null >/dev/null 2>&1
+  # Where windows can be shown, a crash would otherwise wait on Wine's crash dialog.
+  WINEPREFIX=$prefix "$loader" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog \
+    /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
   # wineboot leaves a short-lived server behind; a persistent one can start only after it ends.
   WINEPREFIX=$prefix wineserver -w
   WINEPREFIX=$prefix wineserver -p </dev/null >/dev/null 2>&1
