@@ -53,9 +53,23 @@ class RegistryKey {
   virtual unsigned long OpenSubkey(const std::string& name, std::unique_ptr<RegistryKey>* key) = 0;
 };
 
+// Wakes when a watched key changes: a subkey comes or goes, or a value in it or below it is set
+// or deleted.
+class KeyChangeWatch {
+ public:
+  virtual ~KeyChangeWatch() = default;
+  // True when the key changed since the watch was made or last woke (it is watched again before
+  // this returns, so no later change is missed); false after `timeout_ms` without a change.
+  virtual bool Wait(unsigned long timeout_ms) = 0;
+};
+
 class RegistrySource {
  public:
   virtual ~RegistrySource() = default;
+  // Watches root\path in `view`, from now on; nullptr when it cannot.
+  virtual std::unique_ptr<KeyChangeWatch> WatchKey(RegistryRoot, RegistryView, const std::string&) {
+    return nullptr;
+  }
   // Opens root\path for reading in `view` (an empty path opens the root itself). `key` is set
   // only on success.
   virtual unsigned long OpenKey(RegistryRoot root, RegistryView view, const std::string& path,

@@ -79,8 +79,71 @@ class Win32Key : public RegistryKey {
   REGSAM view_;
 };
 
+// One RegNotifyChangeKeyValue at a time, armed again at every wake. The thread that armed it
+// must live while it is armed (Windows 7): the run's only thread does both.
+class Win32KeyWatch : public KeyChangeWatch {
+ public:
+  Win32KeyWatch(win32::UniqueRegKey key, win32::UniqueHandle event)
+      : key_(std::move(key)), event_(std::move(event)) {}
+
+  bool Arm() {
+    armed_ = ::RegNotifyChangeKeyValue(key_.get(), TRUE,
+                                       REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                       event_.get(), TRUE) == ERROR_SUCCESS;
+    return armed_;
+  }
+
+  bool Wait(unsigned long timeout_ms) override {
+    if (armed_) {
+      const DWORD result = ::WaitForSingleObject(event_.get(), timeout_ms);
+      if (result == WAIT_TIMEOUT) return false;
+      if (result == WAIT_OBJECT_0) {
+        Arm();  // fails once the key itself is deleted; the waits then only sleep
+        Pace(timeout_ms);
+        return true;
+      }
+      armed_ = false;
+    }
+    ::Sleep(timeout_ms);
+    return false;
+  }
+
+ private:
+  // Anyone can change the keys of their own hive without pause; at most ten looks a second.
+  void Pace(unsigned long timeout_ms) {
+    const ULONGLONG since = ::GetTickCount64() - last_wake_;
+    if (since < kMinWakeGapMs) {
+      const ULONGLONG pause = kMinWakeGapMs - since;
+      ::Sleep(static_cast<DWORD>(pause < timeout_ms ? pause : timeout_ms));
+    }
+    last_wake_ = ::GetTickCount64();
+  }
+
+  static constexpr ULONGLONG kMinWakeGapMs = 100;
+  win32::UniqueRegKey key_;
+  win32::UniqueHandle event_;
+  bool armed_ = false;
+  ULONGLONG last_wake_ = 0;
+};
+
 class Win32Registry : public RegistrySource {
  public:
+  std::unique_ptr<KeyChangeWatch> WatchKey(RegistryRoot root, RegistryView view,
+                                           const std::string& path) override {
+    const HKEY root_handle = RootHandle(root);
+    if (!root_handle || path.empty()) return nullptr;
+    win32::UniqueRegKey key;
+    if (::RegOpenKeyExA(root_handle, path.c_str(), 0, KEY_NOTIFY | ViewFlag(view), key.put()) !=
+        ERROR_SUCCESS) {
+      return nullptr;
+    }
+    win32::UniqueHandle event(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    if (!event) return nullptr;
+    auto watch = std::make_unique<Win32KeyWatch>(std::move(key), std::move(event));
+    if (!watch->Arm()) return nullptr;
+    return watch;
+  }
+
   unsigned long OpenKey(RegistryRoot root, RegistryView view, const std::string& path,
                         std::unique_ptr<RegistryKey>* key) override {
     const HKEY root_handle = RootHandle(root);

@@ -38,13 +38,20 @@ class LaunchPlatform {
   virtual void RevertToSelf() = 0;
 
   // Launches. `executable` is the application name handed to Windows. A user-session launch
-  // with a time-out of 0 is not waited for.
+  // with a time-out of 0 is not waited for. A direct launch with a `stuck_window_ms` other than 0
+  // is ended when it shows a window and does nothing for that long (see StuckWindowCheck).
   virtual int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                          unsigned long session_id, const std::string& executable,
                                          bool elevate, const std::string& desktop) = 0;
   virtual int ExecuteFile(const std::string& command_line, const std::string& executable,
-                          const std::string& working_directory, unsigned minutes) = 0;
+                          const std::string& working_directory, unsigned minutes,
+                          unsigned long stuck_window_ms) = 0;
   virtual std::string GetMsiexecPath() = 0;
+
+  // Windows Installer's lock (Global\_MSIExecute): whether another process holds it now, and
+  // waiting up to `timeout_ms` for it to be free (true when it is).
+  virtual bool IsInstallerLockHeld() = 0;
+  virtual bool WaitForInstallerLock(unsigned long timeout_ms) = 0;
 
   // The desktop shell: the sessions in which an explorer.exe runs, this process's session, and
   // starting the shell (the real Windows directory's explorer.exe, not waited for) in this

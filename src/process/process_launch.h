@@ -13,11 +13,15 @@ bool ValidateCommandLine(const std::string& command_line, const std::string& exe
 
 // Windows build only.
 // Starts the program with CREATE_NO_WINDOW in `working_directory` (switching the process's current
-// directory for the launch and back on every path) and waits up to `minutes` (0: no wait).
+// directory for the launch and back on every path) and waits up to `minutes` (0: no wait). A
+// waited-for program runs in a job (see LaunchJob): at the time-out everything it started ends
+// with it. With a `stuck_window_ms` other than 0, a program that shows a window and does nothing
+// for that long is ended as at the time-out (see StuckWindowCheck).
 // Returns 87 for rejected input, the Win32 error when it cannot start, 0 when not waited for, 258
-// when killed at the time-out, else the exit code.
+// when ended at the time-out or at a stuck window, else the exit code.
 int ExecuteFile(const std::string& command_line, const std::string& executable,
-                const std::string& working_directory, unsigned minutes);
+                const std::string& working_directory, unsigned minutes,
+                unsigned long stuck_window_ms = 0);
 // The current directory, or empty (logged) on failure or when it exceeds 259 characters.
 std::string _GetCurrentDirectory();
 // Changes the current directory; returns the previous one, or empty (logged) when nothing changed.

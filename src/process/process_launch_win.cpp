@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "log/log.h"
+#include "process/launch_job.h"
 #include "process/process_launch.h"
 #include "win32/unique_handle.h"
 
@@ -71,7 +72,8 @@ std::string _SetCurrentDirectory(const std::string& directory) {
 }
 
 int ExecuteFile(const std::string& command_line, const std::string& executable,
-                const std::string& working_directory, unsigned minutes) {
+                const std::string& working_directory, unsigned minutes,
+                unsigned long stuck_window_ms) {
   if (!ValidateCommandLine(command_line, executable)) {
     LogError("operation : ExecuteFile; status : failure; remarks : \"Invalid commandline or "
              "executable provided\";");
@@ -95,11 +97,13 @@ int ExecuteFile(const std::string& command_line, const std::string& executable,
   win32::ProcessInformation process;
   BOOL created = FALSE;
   DWORD create_error = 0;
+  // A waited-for launch starts suspended, so that it is in its job before it can start anything.
+  const DWORD flags = CREATE_NO_WINDOW | (minutes == 0 ? 0 : CREATE_SUSPENDED);
   {
     WritableText exe(executable);
     WritableText line(command_line);
-    created = ::CreateProcessA(exe.get(), line.get(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                               nullptr, nullptr, &startup, process.put());
+    created = ::CreateProcessA(exe.get(), line.get(), nullptr, nullptr, FALSE, flags, nullptr,
+                               nullptr, &startup, process.put());
     create_error = ::GetLastError();
   }
   if (!created) {
@@ -113,16 +117,39 @@ int ExecuteFile(const std::string& command_line, const std::string& executable,
             "configured. Hence returning immediately.\";");
     return 0;
   }
+  LaunchJob job;
+  if (!job.Start(process)) {
+    const DWORD error = ::GetLastError();
+    ::TerminateProcess(process.process(), kProcessTimedOut);
+    LogError("operation : ExecuteFile; remarks : \"Failed to create process for executable (%s) "
+             "with commandline (%s)\"; error_code : %d;",
+             executable.c_str(), command_line.c_str(), static_cast<int>(error));
+    return static_cast<int>(error);
+  }
   LogInfo("operation : ExecuteFile; remarks : \"Process created successfully. Waiting for process to "
           "complete with timeout %d minutes.\"; timeout : %d;",
           static_cast<int>(minutes), static_cast<int>(minutes));
-  const DWORD wait = ::WaitForSingleObject(process.process(), WaitMilliseconds(minutes));
-  if (wait != WAIT_OBJECT_0) {
-    LogError("operation : ExecuteFile; remarks : \"Process did not complete within the timeout "
-             "period. Terminating process.\"; error_code : %d;",
-             static_cast<int>(wait));
-    ::TerminateProcess(process.process(), kProcessTimedOut);
-    return kProcessTimedOut;
+  LaunchWindow window;
+  DWORD wait = 0;
+  switch (WaitForLaunch(job, process, WaitMilliseconds(minutes), stuck_window_ms, &window, &wait)) {
+    case LaunchEnd::kStuckWindow:
+      LogError("operation : ExecuteFile; status : failure; remarks : \"The uninstaller shows a "
+               "window in session 0, where nobody can answer it, and has done nothing for %d s. "
+               "Ending it.\"; window_title : \"%s\"; window_class : \"%s\"; process : \"%s\"; "
+               "process_id : %d;",
+               static_cast<int>(stuck_window_ms / 1000), window.title.c_str(),
+               window.class_name.c_str(), window.process.c_str(),
+               static_cast<int>(window.process_id));
+      job.End(process, kProcessTimedOut);
+      return kProcessTimedOut;
+    case LaunchEnd::kTimedOut:
+      LogError("operation : ExecuteFile; remarks : \"Process did not complete within the timeout "
+               "period. Terminating process.\"; error_code : %d;",
+               static_cast<int>(wait));
+      job.End(process, kProcessTimedOut);
+      return kProcessTimedOut;
+    case LaunchEnd::kExited:
+      break;
   }
   DWORD exit_code = 0;
   if (!::GetExitCodeProcess(process.process(), &exit_code)) exit_code = ::GetLastError();

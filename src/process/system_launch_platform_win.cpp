@@ -8,9 +8,19 @@
 #include "process/user_session.h"
 #include "uninstall/msiexec_path.h"
 #include "uninstall/shared_uninstaller.h"
+#include "win32/unique_handle.h"
 
 namespace varnok {
 namespace {
+
+// Free when nobody holds Windows Installer's lock, or when it is not there at all. Taking it for
+// a moment is how to tell: it is released at once, before msiexec is started.
+bool WaitForInstallerLockFree(unsigned long timeout_ms) {
+  win32::UniqueHandle lock(
+      ::OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, "Global\\_MSIExecute"));
+  if (!lock) return true;
+  return win32::MutexLock(lock.get(), timeout_ms).acquired();
+}
 
 class Win32LaunchPlatform : public LaunchPlatform {
  public:
@@ -28,8 +38,14 @@ class Win32LaunchPlatform : public LaunchPlatform {
                                               elevate, desktop);
   }
   int ExecuteFile(const std::string& command_line, const std::string& executable,
-                  const std::string& working_directory, unsigned minutes) override {
-    return varnok::ExecuteFile(command_line, executable, working_directory, minutes);
+                  const std::string& working_directory, unsigned minutes,
+                  unsigned long stuck_window_ms) override {
+    return varnok::ExecuteFile(command_line, executable, working_directory, minutes,
+                               stuck_window_ms);
+  }
+  bool IsInstallerLockHeld() override { return !WaitForInstallerLockFree(0); }
+  bool WaitForInstallerLock(unsigned long timeout_ms) override {
+    return WaitForInstallerLockFree(timeout_ms);
   }
   std::string GetMsiexecPath() override { return varnok::GetMsiexecPath(); }
   std::set<unsigned long> SessionsWithShell() override { return varnok::SessionsWithShell(); }

@@ -5,6 +5,7 @@
 #include "common/local_path.h"
 #include "common/strings.h"
 #include "log/log.h"
+#include "process/stuck_window.h"
 
 namespace varnok {
 namespace {
@@ -40,9 +41,12 @@ int RunInOwnerSession(LaunchPlatform& platform, ShellWatch& shells, const Launch
 int RunDirectly(LaunchPlatform& platform, ShellWatch& shells, const std::string& program,
                 const std::string& arguments) {
   const std::string command_line = Quoted(program) + (arguments.empty() ? "" : " " + arguments);
+  // A window in session 0 is on a desktop nobody sees; in a user's session someone may answer it.
+  const unsigned long stuck_window_ms =
+      platform.CurrentSessionId() == 0 ? kStuckWindowIdleMs : 0;
   shells.BeforeLaunch();
-  const int result =
-      platform.ExecuteFile(command_line, program, FolderOf(program), kUninstallTimeoutMinutes);
+  const int result = platform.ExecuteFile(command_line, program, FolderOf(program),
+                                          kUninstallTimeoutMinutes, stuck_window_ms);
   shells.AfterLaunch();
   return result;
 }
@@ -125,8 +129,8 @@ std::optional<std::string> CheckLaunchAsSystem(LaunchPlatform& platform, const s
 }
 
 int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
-                            const UninstallCommand& command, const LaunchTarget& target,
-                            std::string* remarks) {
+                            InstallerLockWait& installer, const UninstallCommand& command,
+                            const LaunchTarget& target, std::string* remarks) {
   remarks->clear();
   if (command.command_line.empty()) {
     *remarks = "Uninstall command could not be constructed";
@@ -146,6 +150,7 @@ int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
     const std::string program = platform.GetMsiexecPath();
     const std::string arguments = "/X " + command.product_code + " /qn /norestart";
     if (!IsLocalAbsolutePath(program)) return RefuseNonLocal(program, remarks);
+    installer.BeforeLaunch();
     if (in_owner_session) {
       return RunInOwnerSession(platform, shells, target, program, " " + arguments, true);
     }
@@ -158,7 +163,10 @@ int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
   }
   if (!IsLocalAbsolutePath(target.file)) return RefuseNonLocal(target.file, remarks);
   const std::string& arguments = command.arguments;
+  const bool installer_removal =
+      target.windows_installer || EqualsNoCase(GetFileName(target.file), "msiexec.exe");
   if (in_owner_session) {
+    if (installer_removal) installer.BeforeLaunch();
     return RunInOwnerSession(platform, shells, target, target.file,
                              arguments.empty() ? std::string() : " " + arguments, false);
   }
@@ -168,6 +176,7 @@ int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
       return kUntrustedUninstaller;
     }
   }
+  if (installer_removal) installer.BeforeLaunch();
   return RunDirectly(platform, shells, target.file, arguments);
 }
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "process/installer_lock.h"
 #include "process/launch_platform.h"
 #include "process/row_files.h"
 #include "process/shell_watch.h"
@@ -25,6 +26,7 @@ struct LaunchTarget {
   RowAccess access;
   std::string file;  // executables: the located uninstaller, run by this full path; empty: missing
   unsigned long user_timeout_ms = kUninstallTimeoutMs;  // launches in the owner's session
+  bool windows_installer = false;  // the row says Windows Installer installed it
 };
 
 // Runs `command` and returns the launch result: the uninstaller's exit code, 258 after the
@@ -37,10 +39,13 @@ struct LaunchTarget {
 // A row routed to its owner's session runs only there, msiexec included; nothing of such a row
 // ever runs as SYSTEM. Every other row is started directly, with the checked file as the
 // application name, so that Windows never searches for the program.
-// Around every launch, `shells` restores the desktop shell of any session that lost it.
+// Around every launch, `shells` restores the desktop shell of any session that lost it. Before
+// msiexec or the uninstaller of a Windows Installer row, `installer` waits while another
+// installation holds Windows Installer's lock. In session 0, where nobody can answer a window, a
+// direct launch that shows one and does nothing for kStuckWindowIdleMs is ended (258).
 int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
-                            const UninstallCommand& command, const LaunchTarget& target,
-                            std::string* remarks);
+                            InstallerLockWait& installer, const UninstallCommand& command,
+                            const LaunchTarget& target, std::string* remarks);
 
 // The session to use for a row owned by `owner_sid`: the first entry, in user-name order, whose
 // SID equals it (SIDs compared without regard to case). nullptr when there is none.

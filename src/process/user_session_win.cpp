@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "log/log.h"
+#include "process/launch_job.h"
 #include "process/session_list.h"
 #include "process/user_session.h"
 #include "win32/system_library.h"
@@ -136,14 +137,16 @@ class EnvironmentBlock {
   void* block_ = nullptr;
 };
 
-int WaitForUserProcess(HANDLE process, unsigned long session_id, unsigned long timeout_ms) {
+int WaitForUserProcess(const win32::ProcessInformation& launched, const LaunchJob& job,
+                       unsigned long session_id, unsigned long timeout_ms) {
   const int sid = static_cast<int>(session_id);
+  const HANDLE process = launched.process();
   if (::WaitForSingleObject(process, WaitMilliseconds(timeout_ms)) != WAIT_OBJECT_0) {
     LogError("operation : CreateProcessInUserSession; session_id : %d; status : failure; remarks : "
              "\"Process did not complete within the timeout period. Terminating process.\"; "
              "return_value : %d;",
              sid, 258);
-    ::TerminateProcess(process, 258);
+    job.End(launched, 258);
     return 258;
   }
   DWORD exit_code = 0;
@@ -251,10 +254,11 @@ int CreateProcessInUserSession(const std::string& command_line, unsigned long ti
   startup.cb = sizeof startup;
   startup.lpDesktop = desktop.empty() ? nullptr : desktop_name.data();
   win32::ProcessInformation process;
+  // A waited-for launch starts suspended, so that it is in its job before it can start anything.
+  const DWORD flags = kUserSessionCreationFlags | (timeout_ms == 0 ? 0 : CREATE_SUSPENDED);
   if (!::CreateProcessAsUserA(token.get(), executable.empty() ? nullptr : exe.data(),
                               command_line.empty() ? nullptr : line.data(), nullptr, nullptr, FALSE,
-                              kUserSessionCreationFlags, environment.get(), nullptr, &startup,
-                              process.put())) {
+                              flags, environment.get(), nullptr, &startup, process.put())) {
     const int error = static_cast<int>(::GetLastError());
     LogError("operation : CreateProcessInUserSession; session_id : %d; status : failure; remarks : "
              "\"CreateProcessAsUser failed\"; return_value : %d;",
@@ -267,10 +271,19 @@ int CreateProcessInUserSession(const std::string& command_line, unsigned long ti
             sid, static_cast<int>(process.process_id()));
     return 0;
   }
+  LaunchJob job;
+  if (!job.Start(process)) {
+    const int error = static_cast<int>(::GetLastError());
+    ::TerminateProcess(process.process(), 258);
+    LogError("operation : CreateProcessInUserSession; session_id : %d; status : failure; remarks : "
+             "\"CreateProcessAsUser failed\"; return_value : %d;",
+             sid, error);
+    return error;
+  }
   LogInfo("operation : CreateProcessInUserSession; session_id : %d; process_id : %d; remarks : "
           "\"Process created successfully. Waiting for completion.\";",
           sid, static_cast<int>(process.process_id()));
-  return WaitForUserProcess(process.process(), session_id, timeout_ms);
+  return WaitForUserProcess(process, job, session_id, timeout_ms);
 }
 
 }  // namespace varnok

@@ -42,11 +42,38 @@ int MachineRunEnvironment::ExecuteUninstallCommand(const UninstallEntry&,
                                                    const UninstallCommand& command,
                                                    const LaunchTarget& target,
                                                    std::string* remarks) {
-  return varnok::ExecuteUninstallCommand(platform_, shells_, command, target, remarks);
+  return varnok::ExecuteUninstallCommand(platform_, shells_, installer_, command, target, remarks);
 }
 
 void MachineRunEnvironment::RestoreDesktopShell() { shells_.AtRunEnd(); }
-void MachineRunEnvironment::Sleep(unsigned milliseconds) { platform_.Sleep(milliseconds); }
+namespace {
+
+// Where the key cannot be watched, each wait runs its whole time.
+class SleepOnly : public KeyChangeWatch {
+ public:
+  explicit SleepOnly(LaunchPlatform& platform) : platform_(platform) {}
+  bool Wait(unsigned long timeout_ms) override {
+    platform_.Sleep(timeout_ms);
+    return false;
+  }
+
+ private:
+  LaunchPlatform& platform_;
+};
+
+}  // namespace
+
+std::unique_ptr<KeyChangeWatch> MachineRunEnvironment::WatchUninstallKey(
+    const UninstallEntry& entry) {
+  const size_t last = entry.registry_path.rfind('\\');
+  if (last != std::string::npos) {
+    if (std::unique_ptr<KeyChangeWatch> watch = registry_.WatchKey(
+            entry.root, ViewOf(entry.view_64bit), entry.registry_path.substr(0, last))) {
+      return watch;
+    }
+  }
+  return std::make_unique<SleepOnly>(platform_);
+}
 unsigned long long MachineRunEnvironment::NowMs() { return platform_.NowMs(); }
 
 }  // namespace varnok

@@ -13,7 +13,7 @@ namespace varnok {
 class MachineRunEnvironment : public RunEnvironment {
  public:
   MachineRunEnvironment(RegistrySource& registry, LaunchPlatform& platform)
-      : registry_(registry), platform_(platform), shells_(platform) {}
+      : registry_(registry), platform_(platform), shells_(platform), installer_(platform) {}
 
   std::vector<UninstallEntry> GetUninstallEntries() override;
   bool IsUninstallEntryPresent(const UninstallEntry& entry) override;
@@ -27,13 +27,14 @@ class MachineRunEnvironment : public RunEnvironment {
   int ExecuteUninstallCommand(const UninstallEntry& entry, const UninstallCommand& command,
                               const LaunchTarget& target, std::string* remarks) override;
   void RestoreDesktopShell() override;
-  void Sleep(unsigned milliseconds) override;
+  std::unique_ptr<KeyChangeWatch> WatchUninstallKey(const UninstallEntry& entry) override;
   unsigned long long NowMs() override;
 
  private:
   RegistrySource& registry_;
   LaunchPlatform& platform_;
   ShellWatch shells_;
+  InstallerLockWait installer_;
 };
 
 }  // namespace varnok

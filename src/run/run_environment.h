@@ -3,10 +3,12 @@
 // the run (including the waits) runs in milliseconds.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "inventory/registry_source.h"
 #include "inventory/uninstall_entry.h"
 #include "process/row_files.h"
 #include "process/uninstall_execution.h"
@@ -35,7 +37,10 @@ class RunEnvironment {
   virtual int ExecuteUninstallCommand(const UninstallEntry& entry, const UninstallCommand& command,
                                       const LaunchTarget& target, std::string* remarks) = 0;
   virtual void RestoreDesktopShell() = 0;
-  virtual void Sleep(unsigned milliseconds) = 0;
+  // Wakes when the Uninstall key that holds `entry` changes (or, where that cannot be watched,
+  // only at the end of each wait). Watching starts here, so a row that leaves after this call
+  // is never missed.
+  virtual std::unique_ptr<KeyChangeWatch> WatchUninstallKey(const UninstallEntry& entry) = 0;
   virtual unsigned long long NowMs() = 0;
 };
 

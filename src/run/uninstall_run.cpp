@@ -206,6 +206,7 @@ void Run::ProcessEntry(const UninstallEntry& entry) {
   LaunchTarget target;
   target.access = access;
   target.file = located.file;
+  target.windows_installer = entry.is_windows_installer;
   RunAndVerify(entry, command, target, product, main_bundle);
 }
 
@@ -379,15 +380,20 @@ void Run::RunAndVerify(const UninstallEntry& entry, const UninstallCommand& comm
   }
 }
 
-// Many uninstallers return before their work is done (a copy of themselves finishes it): sleep
-// 30, 60 and 90 s, stopping as soon as the row has gone. True when it has gone.
+// Many uninstallers return before their work is done (a copy of themselves finishes it): wait
+// up to 30, 60 and 90 s, looking again whenever the Uninstall key changes, and stop as soon as
+// the row has gone. True when it has gone.
 bool Run::WaitUntilGone(const UninstallEntry& entry) {
+  const std::unique_ptr<KeyChangeWatch> watch = env_.WatchUninstallKey(entry);
   bool present = env_.IsUninstallEntryPresent(entry);
-  unsigned waited = 0;
-  while (present && waited < kVerifyLimitMs) {
-    waited += kVerifyStepMs;
-    env_.Sleep(waited);
-    present = env_.IsUninstallEntryPresent(entry);
+  unsigned step = 0;
+  while (present && step < kVerifyLimitMs) {
+    step += kVerifyStepMs;
+    const unsigned long long deadline = env_.NowMs() + step;
+    for (unsigned long long now = env_.NowMs(); present && now < deadline; now = env_.NowMs()) {
+      watch->Wait(static_cast<unsigned long>(deadline - now));
+      present = env_.IsUninstallEntryPresent(entry);
+    }
   }
   // Log readers match this line as it has always been written.
   LogInfo("operation : app_varnk; remarks : \"Registry after exponential backoff %s\"",

@@ -99,6 +99,7 @@ class ProcessInformation {
   }
   PROCESS_INFORMATION* put() { return &info_; }
   HANDLE process() const { return info_.hProcess; }
+  HANDLE thread() const { return info_.hThread; }
   DWORD process_id() const { return info_.dwProcessId; }
 
  private:

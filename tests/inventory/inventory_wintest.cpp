@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "inventory/inventory.h"
 #include "inventory/system_registry.h"
@@ -74,6 +75,46 @@ TEST(InventoryUnderWine, ReadsRowsOfBothViewsAndTheCurrentUser) {
   ASSERT_EQ(RegDeleteKeyExA(uninstall.get(), rows.Name("wow").c_str(), KEY_WOW64_32KEY, 0), 0L);
   EXPECT_FALSE(IsUninstallEntryPresent(SystemRegistry(), *wow));
   EXPECT_TRUE(IsUninstallEntryPresent(SystemRegistry(), *native));
+}
+
+TEST(InventoryUnderWine, AKeyWatchWakesWhenARowLeavesAndOtherwiseAtTheEndOfItsWait) {
+  testing::ScratchRows rows;
+  struct Where {
+    const char* what;
+    HKEY root;
+    REGSAM view;
+    RegistryRoot watched_root;
+    RegistryView watched_view;
+  };
+  const Where places[] = {
+      {"HKLM32", HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, RegistryRoot::kLocalMachine, RegistryView::k32},
+      {"HKCU", HKEY_CURRENT_USER, 0, RegistryRoot::kCurrentUser, RegistryView::k64},
+  };
+  for (const Where& where : places) {
+    SCOPED_TRACE(where.what);
+    const std::string first = std::string("watched-") + where.what;
+    const std::string second = first + "-2";
+    rows.Create(where.root, where.view, first);
+    rows.Create(where.root, where.view, second);
+    const std::unique_ptr<KeyChangeWatch> watch =
+        SystemRegistry().WatchKey(where.watched_root, where.watched_view, kU);
+    ASSERT_NE(watch, nullptr);
+    ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(watch->Wait(700));
+    EXPECT_GE(GetTickCount64() - start, 650u);
+
+    // Each wake arms the watch again: the second row's leaving wakes it too.
+    for (const std::string& row : {first, second}) {
+      testing::Child remover("\"" + testing::ToolPath("exit_with.exe") + "\" 0 --sleep 1000 " +
+                             "--delete-row " + where.what + " " + rows.Name(row));
+      start = GetTickCount64();
+      EXPECT_TRUE(watch->Wait(20000)) << row;
+      const ULONGLONG woke = GetTickCount64() - start;
+      EXPECT_GE(woke, 800u);
+      EXPECT_LT(woke, 10000u);
+      remover.Wait(10000);
+    }
+  }
 }
 
 TEST(InventoryUnderWine, TwoThousandRowsAreReadAndCounted) {

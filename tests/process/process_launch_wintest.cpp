@@ -6,10 +6,12 @@
 
 #include <cstring>
 #include <set>
+#include <thread>
 
 #include "process/process_launch.h"
 #include "process/shell_restore.h"
 #include "process/shell_watch.h"
+#include "process/stuck_window.h"
 #include "process/system_launch_platform.h"
 #include "process/uninstall_execution.h"
 #include "process/user_session.h"
@@ -68,14 +70,102 @@ TEST_F(ExecuteFileTest, RejectsAndFailsWithoutMovingTheDirectory) {
   EXPECT_EQ(CurrentDirectory(), before);
 }
 
-TEST_F(ExecuteFileTest, ProgramThatNeverEndsIsKilledAtTheTimeout) {
+// Ended processes may take a moment to leave the process list.
+bool NoneLeftWithin(const std::string& name, DWORD ms) {
+  const ULONGLONG deadline = GetTickCount64() + ms;
+  while (testing::ProcessCount(name) > 0) {
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(50);
+  }
+  return true;
+}
+
+TEST_F(ExecuteFileTest, AtTheTimeoutTheProgramAndEverythingItStartedEnd) {
   const ULONGLONG start = GetTickCount64();
-  const std::string command = "\"" + exe_ + "\" 0 --sleep 4000000000";
+  const std::string command =
+      "\"" + exe_ + "\" 0 --child \"0 --sleep 4000000000\" --sleep 4000000000";
   EXPECT_EQ(ExecuteFile(command, "", app_, 1), 258);
   const ULONGLONG elapsed = GetTickCount64() - start;
   EXPECT_GE(elapsed, 59000u);
   EXPECT_LT(elapsed, 75000u);
-  EXPECT_EQ(testing::ProcessCount("exit_with.exe"), 0);
+  EXPECT_TRUE(NoneLeftWithin("exit_with.exe", 5000));
+}
+
+TEST_F(ExecuteFileTest, UserSessionLaunchEndsEverythingItStartedAtItsTimeout) {
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(CreateProcessInUserSession(" 0 --child \"0 --sleep 4000000000\" --sleep 4000000000",
+                                       3000, 1, exe_, false, kInteractiveDesktop),
+            258);
+  EXPECT_GE(GetTickCount64() - start, 2900u);
+  EXPECT_TRUE(NoneLeftWithin("exit_with.exe", 5000));
+}
+
+TEST_F(ExecuteFileTest, AHelperThatOutlivesItsUninstallerIsNeitherWaitedForNorEnded) {
+  // The helper finishes the removal after the uninstaller returned, as NSIS's copy of itself does.
+  const std::string done = dir_ / "helper-done.txt";
+  const ULONGLONG start = GetTickCount64();
+  const std::string command =
+      "\"" + exe_ + "\" 0 --child \"0 --sleep 3000 --count \\\"" + done + "\\\"\"";
+  EXPECT_EQ(ExecuteFile(command, "", app_, 1), 0);
+  EXPECT_LT(GetTickCount64() - start, 2500u);
+  EXPECT_FALSE(testing::FileExists(done));
+  const ULONGLONG deadline = GetTickCount64() + 15000;
+  while (!testing::FileExists(done) && GetTickCount64() < deadline) Sleep(100);
+  EXPECT_EQ(testing::ReadFileBytes(done), "run\n");
+}
+
+// Launches whose log lines are read back: the agent's log is pointed at the test's folder before
+// the first line.
+class LaunchLogTest : public ExecuteFileTest {
+ protected:
+  void SetUp() override {
+    ExecuteFileTest::SetUp();
+    ASSERT_TRUE(CreateDirectoryA((install_ / "logs").c_str(), nullptr));
+  }
+  std::string Log() const { return testing::ReadFileBytes(install_ / "logs\\fmprereqhandler.log"); }
+  testing::TempDir install_;
+  testing::AgentInstallDir agent_{install_.path()};
+};
+
+TEST_F(LaunchLogTest, AWindowNobodyCanAnswerIsEndedWithinNinetySecondsOnlyWhereWatched) {
+  // The same message box twice at once: a direct launch watched as in session 0, and a launch in
+  // a user's session, which is never ended early (someone there can answer it).
+  int watched = 0;
+  ULONGLONG watched_ms = 0;
+  std::thread session_zero([&] {
+    const ULONGLONG start = GetTickCount64();
+    watched = ExecuteFile("\"" + exe_ + "\" 0 --child \"0 --sleep 4000000000\" --message-box "
+                          "\"Uninstall Stuck\"",
+                          "", app_, 5, kStuckWindowIdleMs);
+    watched_ms = GetTickCount64() - start;
+  });
+  const ULONGLONG start = GetTickCount64();
+  const int in_session = CreateProcessInUserSession(" 0 --message-box \"Asks The User\"", 75000, 1,
+                                                    exe_, false, kInteractiveDesktop);
+  const ULONGLONG in_session_ms = GetTickCount64() - start;
+  session_zero.join();
+
+  EXPECT_EQ(watched, 258);
+  EXPECT_GE(watched_ms, kStuckWindowIdleMs);
+  EXPECT_LT(watched_ms, 90000u);
+  EXPECT_EQ(in_session, 258);  // its time-out, not the window
+  EXPECT_GE(in_session_ms, 75000u);
+  EXPECT_TRUE(NoneLeftWithin("exit_with.exe", 5000));  // the watched launch's helper too
+  const std::string log = Log();
+  const std::string line = "[ ERROR ] operation : ExecuteFile; status : failure; remarks : \"The "
+                           "uninstaller shows a window in session 0, where nobody can answer it, "
+                           "and has done nothing for 60 s. Ending it.\"; window_title : \"Uninstall "
+                           "Stuck\"; window_class : \"#32770\"; process : \"" + exe_ + "\"; "
+                           "process_id : ";
+  EXPECT_NE(log.find(line), std::string::npos) << log;
+  EXPECT_EQ(log.find("Asks The User"), std::string::npos) << log;
+}
+
+TEST_F(LaunchLogTest, AWindowOfAProgramAtWorkIsNotEnded) {
+  // A progress window while the program uses the CPU, watched with a 2-second limit.
+  const std::string command = "\"" + exe_ + "\" 7 --busy-window \"Removing files\" 6000";
+  EXPECT_EQ(ExecuteFile(command, "", app_, 1, 2000), 7);
+  EXPECT_EQ(Log().find("nobody can answer"), std::string::npos);
 }
 
 void EndAllShells() {
@@ -176,14 +266,19 @@ TEST_F(ExecuteFileTest, MovedUninstallerIsFoundInItsSearchFolder) {
   EXPECT_EQ(target.file, moved + "\\EXIT_WITH.EXE");
   std::string remarks;
   ShellWatch shells(SystemLaunchPlatform());
-  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), shells, command, target, &remarks), 1641);
+  InstallerLockWait installer(SystemLaunchPlatform());
+  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), shells, installer, command, target,
+                                    &remarks),
+            1641);
   EXPECT_EQ(testing::ReadFileBytes(dir_ / "cwd.txt"), moved);
   EXPECT_EQ(remarks, "");
 
   ASSERT_TRUE(DeleteFileA((moved + "\\EXIT_WITH.EXE").c_str()));
   target.file = LocateUninstaller(files, command.command_line, {dir_ / "Nowhere"}).file;
   EXPECT_EQ(target.file, "");
-  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), shells, command, target, &remarks), 51005);
+  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), shells, installer, command, target,
+                                    &remarks),
+            51005);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "support/host/fake_launch_platform.h"
@@ -41,7 +42,8 @@ UninstallCommand Exe(bool per_user, const std::string& exe, const std::string& a
 int Execute(FakeLaunchPlatform& platform, const UninstallCommand& command, const LaunchTarget& target,
             std::string* remarks) {
   ShellWatch shells(platform);
-  return ExecuteUninstallCommand(platform, shells, command, target, remarks);
+  InstallerLockWait installer(platform);
+  return ExecuteUninstallCommand(platform, shells, installer, command, target, remarks);
 }
 
 LaunchTarget Direct(const std::string& file = "") {
@@ -148,6 +150,128 @@ TEST(ExecuteUninstallCommand, WithoutACommandNothingHappens) {
   EXPECT_EQ(Execute(platform, Exe(false, "C:\\Old", ""), Direct(), &remarks), 51005);
   EXPECT_EQ(remarks, "Uninstall executable not found on disk: C:\\Old. Files may already be removed; only "
                      "a leftover registry entry remains.");
+}
+
+TEST(ExecuteUninstallCommand, OnlyDirectLaunchesInSessionZeroAreWatchedForStuckWindows) {
+  struct Case {
+    const char* what;
+    unsigned long session;
+    LaunchTarget target;
+    UninstallCommand command;
+    std::string call;
+  };
+  const Case cases[] = {
+      {"session 0: a direct launch", 0, Direct("C:\\App\\u.exe"), Exe(false, "C:\\App\\u.exe", ""),
+       "direct [\"C:\\App\\u.exe\"] [C:\\App\\u.exe] in [C:\\App] 30 stuck-window 60000"},
+      {"session 0: msiexec", 0, Direct(), Msi(false),
+       "direct [\"" + kMsiexec + "\" /X " + kCode + " /qn /norestart] [" + kMsiexec +
+           "] in [C:\\Windows\\system32] 30 stuck-window 60000"},
+      {"a user's session: someone can answer", 2, Direct("C:\\App\\u.exe"),
+       Exe(false, "C:\\App\\u.exe", ""), "direct [\"C:\\App\\u.exe\"] [C:\\App\\u.exe] in [C:\\App] 30"},
+      {"session 0, but run in the owner's session", 0,
+       Owner(RowAccess::Route::kOwnerSession, "C:\\u.exe"), Exe(true, "C:\\u.exe", ""),
+       "session 3 [C:\\u.exe] [] 1800000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeLaunchPlatform platform;
+    platform.system = true;
+    platform.current_session = c.session;
+    std::string remarks;
+    EXPECT_EQ(Execute(platform, c.command, c.target, &remarks), 0);
+    EXPECT_EQ(platform.calls, std::vector<std::string>{c.call});
+  }
+}
+
+TEST(ExecuteUninstallCommand, WindowsInstallerRemovalsWaitWhileAnotherInstallationRuns) {
+  const std::string wait = "installer lock wait 600000";
+  LaunchTarget installer_row = Direct("C:\\App\\setup.exe");
+  installer_row.windows_installer = true;
+  struct Case {
+    const char* what;
+    UninstallCommand command;
+    LaunchTarget target;
+    bool waits;
+  };
+  const Case cases[] = {
+      {"msiexec, direct", Msi(false), Direct(), true},
+      {"msiexec, in the owner's session", Msi(true), Owner(RowAccess::Route::kOwnerSession), true},
+      {"the uninstaller of a Windows Installer row", Exe(false, "C:\\App\\setup.exe", "/x"),
+       installer_row, true},
+      {"msiexec named in an executable's command", Exe(false, kMsiexec, "/x {A}"), Direct(kMsiexec),
+       true},
+      {"any other uninstaller", Exe(false, "C:\\App\\u.exe", ""), Direct("C:\\App\\u.exe"), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeLaunchPlatform platform;
+    platform.system = true;
+    platform.installer_lock_held_until = 5000;
+    testing::TakeLogLines();
+    std::string remarks;
+    Execute(platform, c.command, c.target, &remarks);
+    ASSERT_EQ(platform.calls.size(), c.waits ? 2u : 1u);
+    if (!c.waits) continue;
+    EXPECT_EQ(platform.calls[0], wait);  // before the launch
+    const auto lines = testing::TakeLogLines();
+    const auto has = [&](const std::string& message) {
+      for (const auto& line : lines) {
+        if (line.message == message) return true;
+      }
+      return false;
+    };
+    EXPECT_TRUE(has("operation : ExecuteUninstallCommand; remarks : \"Windows Installer is busy with "
+                    "another installation (Global\\_MSIExecute is held). Waiting for it.\"; "
+                    "wait_limit_ms : 600000;"));
+    EXPECT_TRUE(has("operation : ExecuteUninstallCommand; remarks : \"Windows Installer is free. "
+                    "Starting the removal.\"; waited_ms : 5000;"));
+  }
+}
+
+TEST(ExecuteUninstallCommand, TheInstallerLockIsWaitedForTenMinutesInARunNotPerRow) {
+  FakeLaunchPlatform platform;
+  platform.system = true;
+  platform.installer_lock_held_until = 4 * 60000;  // then again from 5 to 20 minutes
+  ShellWatch shells(platform);
+  InstallerLockWait installer(platform);
+  std::string remarks;
+  testing::TakeLogLines();
+  auto run = [&] {
+    ExecuteUninstallCommand(platform, shells, installer, Msi(false), Direct(), &remarks);
+  };
+  run();  // 4 minutes
+  platform.now_ms = 5 * 60000;
+  platform.installer_lock_held_until = 20 * 60000;
+  run();  // the 6 minutes left, then starts anyway
+  run();  // nothing left: no wait at all
+  platform.now_ms = 21 * 60000;
+  run();  // free: no line, no wait
+  EXPECT_EQ(std::count_if(platform.calls.begin(), platform.calls.end(),
+                          [](const std::string& call) { return call.rfind("installer", 0) == 0; }),
+            2);
+  EXPECT_EQ(platform.calls[0], "installer lock wait 600000");
+  EXPECT_EQ(platform.calls[2], "installer lock wait 360000");
+  std::vector<std::string> wait_lines;
+  for (const auto& line : testing::TakeLogLines()) {
+    if (line.message.find("Windows Installer") != std::string::npos) {
+      wait_lines.push_back((line.level == LogLevel::kError ? "ERROR " : "INFO ") + line.message);
+    }
+  }
+  EXPECT_EQ(wait_lines,
+            (std::vector<std::string>{
+                "INFO operation : ExecuteUninstallCommand; remarks : \"Windows Installer is busy "
+                "with another installation (Global\\_MSIExecute is held). Waiting for it.\"; "
+                "wait_limit_ms : 600000;",
+                "INFO operation : ExecuteUninstallCommand; remarks : \"Windows Installer is free. "
+                "Starting the removal.\"; waited_ms : 240000;",
+                "INFO operation : ExecuteUninstallCommand; remarks : \"Windows Installer is busy "
+                "with another installation (Global\\_MSIExecute is held). Waiting for it.\"; "
+                "wait_limit_ms : 360000;",
+                "ERROR operation : ExecuteUninstallCommand; remarks : \"Windows Installer is still "
+                "busy after the wait. Starting the removal anyway.\"; waited_ms : 360000;",
+                "ERROR operation : ExecuteUninstallCommand; remarks : \"Windows Installer is busy "
+                "with another installation (Global\\_MSIExecute is held), and this run has "
+                "already waited 10 minutes for it. Starting without waiting.\";"}));
 }
 
 // Owners and DACLs as Windows ships them (Get-Acl's Sddl), and as installers and users leave them.

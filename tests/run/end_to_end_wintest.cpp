@@ -1,6 +1,8 @@
 // The real program, started as a process in the prefix, against real installers and rows.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "support/win/program_test.h"
 
 namespace varnok {
@@ -29,7 +31,7 @@ using EndToEnd = testing::ProgramTest;
 
 const REGSAM kDemoView = sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 
-TEST_F(EndToEnd, NsisProductRemovedByRangeRuleAfterTheVerificationWait) {
+TEST_F(EndToEnd, NsisProductRemovedByRangeRuleSoonAfterItsRowLeaves) {
   ASSERT_EQ(RunCommand(Quote(ToolPath("demoapp-setup.exe")) + " /S").exit_code, 0u);
   ASSERT_TRUE(RowExists(HKEY_LOCAL_MACHINE, kDemoView, "VarnokDemoApp"));
   const std::string folder = ProgramFiles() + "\\Varnok Demo App";
@@ -48,6 +50,8 @@ TEST_F(EndToEnd, NsisProductRemovedByRangeRuleAfterTheVerificationWait) {
   EXPECT_TRUE(Logged("status : summary; name_hits : 1; version_hits : 1; skipped_version : 0; success : 1; failed : 0;"));
   EXPECT_FALSE(RowExists(HKEY_LOCAL_MACHINE, kDemoView, "VarnokDemoApp"));
   EXPECT_FALSE(testing::FileExists(folder + "\\DemoApp.exe"));
+  // The wait wakes when the row leaves, not after 30 s.
+  EXPECT_LT(run.elapsed_ms, 10000u);
   std::printf("NSIS removal took %llu ms\n", run.elapsed_ms);
 }
 
@@ -80,6 +84,61 @@ TEST_F(EndToEnd, MsiRemovedThroughMsiexecBySeriesRule) {
   char pf86[MAX_PATH] = {};
   GetEnvironmentVariableA("ProgramFiles(x86)", pf86, MAX_PATH);
   EXPECT_FALSE(testing::FileExists(std::string(pf86) + "\\VarnokTinyMsi\\readme.txt"));
+}
+
+TEST_F(EndToEnd, ARowThatLeavesTwoSecondsAfterItsUninstallerReturnedIsSeenAtOnce) {
+  testing::TempDir apps;
+  const std::string exe = apps / "exit_with.exe";
+  ASSERT_TRUE(CopyFileA(ToolPath("exit_with.exe").c_str(), exe.c_str(), FALSE));
+  ScratchRows rows;
+  auto key = rows.Create(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, "later");
+  ScratchRows::SetText(key.get(), "DisplayName", "Varnok Later");
+  ScratchRows::SetText(key.get(), "DisplayVersion", "1.0");
+  // Returns at once; a helper it started removes the row 2 s later.
+  ScratchRows::SetText(key.get(), "UninstallString",
+                       Quote(exe) + " 0 --child \"0 --sleep 2000 --delete-row HKLM32 " +
+                           rows.Name("later") + "\"");
+
+  const testing::RunResult run = RunProgram("-displayName \"Varnok Later\" -matchType Exact -exactVersion 1.0");
+  EXPECT_EQ(run.exit_code, 0u) << log_;
+  EXPECT_TRUE(Logged("remarks : \"VERIFY: process ok but registry key still present. Check manually.\";")) << log_;
+  EXPECT_TRUE(Logged("remarks : \"Registry after exponential backoff does not exists\""));
+  EXPECT_TRUE(Logged("status : summary; name_hits : 1; version_hits : 1; skipped_version : 0; success : 1; failed : 0;"));
+  EXPECT_LT(run.elapsed_ms, 6000u);
+  std::printf("run took %llu ms\n", run.elapsed_ms);
+}
+
+TEST_F(EndToEnd, MsiRemovalWaitsForAnotherInstallationToReleaseTheInstallerLock) {
+  char system[MAX_PATH] = {};
+  GetSystemDirectoryA(system, MAX_PATH);
+  const std::string msiexec = Quote(std::string(system) + "\\msiexec.exe");
+  ASSERT_EQ(RunCommand(msiexec + " /i " + Quote(ToolPath("tinymsi.msi")) + " /qn /norestart").exit_code, 0u);
+  const char kCode[] = "{5A1E0C2B-7D3F-4E8A-9B61-3C2D4F5E6A71}";
+  ASSERT_TRUE(RowExists(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kCode));
+
+  // Another installation holds Windows Installer's lock for 5 s.
+  testing::Child installation(Quote(ToolPath("exit_with.exe")) + " 0 --hold-mutex Global\\_MSIExecute 5000");
+  for (int i = 0; i < 100; ++i) {
+    win32::UniqueHandle lock(OpenMutexA(SYNCHRONIZE, FALSE, "Global\\_MSIExecute"));
+    if (lock) break;
+    Sleep(20);
+  }
+  const testing::RunResult run = RunProgram("-displayName \"Varnok Tiny Msi\" -matchType Series -seriesPrefix 2.3");
+  EXPECT_EQ(installation.Wait(10000), 0u);
+  EXPECT_EQ(run.exit_code, 0u) << log_;
+  const size_t begins = log_.find("remarks : \"Windows Installer is busy with another installation "
+                                  "(Global\\_MSIExecute is held). Waiting for it.\"; wait_limit_ms : 600000;");
+  const size_t ends = log_.find("remarks : \"Windows Installer is free. Starting the removal.\"; waited_ms : ");
+  const size_t launch = log_.find("operation : ExecuteFile; remarks : \"Process created successfully.");
+  ASSERT_NE(begins, std::string::npos) << log_;
+  ASSERT_NE(ends, std::string::npos) << log_;
+  EXPECT_LT(begins, ends);
+  EXPECT_LT(ends, launch);
+  const int waited = std::atoi(log_.c_str() + log_.find("waited_ms : ", ends) + 12);
+  EXPECT_GE(waited, 3000);
+  EXPECT_LT(waited, 7000);
+  EXPECT_TRUE(Logged("remarks : \"VERIFY: registry key gone. SUCCESS.\";"));
+  EXPECT_FALSE(RowExists(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kCode));
 }
 
 TEST_F(EndToEnd, NoNameMatchListsNearMisses) {

@@ -248,28 +248,42 @@ TEST(UninstallRun, ExitCodesOfUninstallers) {
   EXPECT_EQ(r.lines.back(), "ERROR operation : app_varnok; status : failure; return_value : 51006;");
 }
 
-TEST(UninstallRun, VerificationWaitsThirtySixtyNinetySeconds) {
+TEST(UninstallRun, VerificationWaitsUpToThirtySixtyNinetySecondsAndWakesWhenTheRowLeaves) {
   struct Case {
     long gone_after_ms;
-    std::vector<unsigned> sleeps;
+    bool watch_works;
+    std::vector<long> other_changes;
+    std::vector<unsigned> waits;
+    long elapsed_ms;
     const char* word;
     int success, failed;
   };
   const Case cases[] = {
-      {40000, {30000, 60000}, "does not exists", 1, 0},
-      {10, {30000}, "does not exists", 1, 0},
-      {-1, {30000, 60000, 90000}, "exists", 0, 1},
-      {180001, {30000, 60000, 90000}, "exists", 0, 1},
+      {40000, true, {}, {30000, 60000}, 40000, "does not exists", 1, 0},
+      {1500, true, {}, {30000}, 1500, "does not exists", 1, 0},
+      {-1, true, {}, {30000, 60000, 90000}, 180000, "exists", 0, 1},
+      {180001, true, {}, {30000, 60000, 90000}, 180000, "exists", 0, 1},
+      // Another row's change wakes the wait; it goes on to the same end.
+      {40000, true, {10000}, {30000, 20000, 60000}, 40000, "does not exists", 1, 0},
+      {-1, true, {100000, 100050}, {30000, 60000, 90000, 80000, 79950}, 180000, "exists", 0, 1},
+      // Where the key cannot be watched, each wait runs its whole time.
+      {40000, false, {10000}, {30000, 60000}, 90000, "does not exists", 1, 0},
+      {10, false, {}, {30000}, 30000, "does not exists", 1, 0},
+      {-1, false, {}, {30000, 60000, 90000}, 180000, "exists", 0, 1},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.gone_after_ms);
+    SCOPED_TRACE(std::to_string(c.gone_after_ms) + (c.watch_works ? " watched" : " slept"));
     FakeRunEnvironment env;
+    env.key_watch_works = c.watch_works;
+    env.other_changes_at = c.other_changes;
     env.inventory = {Row("A", "Foo", "1.0", "\"C:\\a.exe\"")};
     env.outcomes[kU + "A"] = {0, "", c.gone_after_ms};
     const Result r = RunWith(Options("Foo", "Exact", "1.0"), env);
     EXPECT_TRUE(Has(r, "INFO operation : app_varnok; remarks : \"VERIFY: process ok but registry key still present. Check manually.\";"));
     EXPECT_TRUE(Has(r, std::string("INFO operation : app_varnk; remarks : \"Registry after exponential backoff ") + c.word + "\""));
-    EXPECT_EQ(env.sleeps, c.sleeps);
+    EXPECT_EQ(env.watched_keys, std::vector<std::string>{kU + "A"});
+    EXPECT_EQ(env.sleeps, c.waits);
+    EXPECT_EQ(env.clock_ms, c.elapsed_ms);
     EXPECT_EQ(r.counters.success, c.success);
     EXPECT_EQ(r.counters.failed, c.failed);
   }

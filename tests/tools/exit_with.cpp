@@ -7,6 +7,11 @@
 //   --delete-file <path>  first tries to delete a file
 //   --kill-explorer       first ends every explorer.exe, as some uninstallers do
 //   --count <file>        first appends one line to <file>, so that a test can count the runs
+//   --child "<args>"      first starts another exit_with.exe with <args>, not waited for
+//   --message-box <title> first shows a message box and waits until someone answers it
+//   --busy-window <title> <ms>  first shows a window and keeps the CPU busy for <ms>, as a
+//                         progress window does
+//   --hold-mutex <name> <ms>  first takes the named mutex, holds it for <ms>, releases it
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -39,6 +44,42 @@ void KillExplorer() {
   CloseHandle(snapshot);
 }
 
+void StartChild(const std::string& arguments) {
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string line = "\"" + std::string(self) + "\" " + arguments;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                     nullptr, &startup, &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+}
+
+LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+  return DefWindowProcA(window, message, w, l);
+}
+
+void BusyWindow(const char* title, DWORD ms) {
+  WNDCLASSA window_class{};
+  window_class.lpfnWndProc = WindowProcedure;
+  window_class.hInstance = GetModuleHandleA(nullptr);
+  window_class.lpszClassName = "ExitWithProgress";
+  RegisterClassA(&window_class);
+  HWND window = CreateWindowExA(0, window_class.lpszClassName, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                0, 0, 300, 100, nullptr, nullptr, window_class.hInstance, nullptr);
+  const ULONGLONG end = GetTickCount64() + ms;
+  volatile unsigned long long work = 0;
+  while (GetTickCount64() < end) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    for (int i = 0; i < 100000; ++i) work = work + i;
+  }
+  if (window) DestroyWindow(window);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,6 +110,21 @@ int main(int argc, char** argv) {
         std::fputs("run\n", f);
         std::fclose(f);
       }
+    } else if (option == "--child" && i + 1 < argc) {
+      StartChild(argv[++i]);
+    } else if (option == "--message-box" && i + 1 < argc) {
+      MessageBoxA(nullptr, "Remove the product and all its data?", argv[++i], MB_YESNO);
+    } else if (option == "--busy-window" && i + 2 < argc) {
+      BusyWindow(argv[i + 1], static_cast<DWORD>(std::strtoul(argv[i + 2], nullptr, 10)));
+      i += 2;
+    } else if (option == "--hold-mutex" && i + 2 < argc) {
+      HANDLE mutex = CreateMutexA(nullptr, TRUE, argv[i + 1]);
+      Sleep(static_cast<DWORD>(std::strtoul(argv[i + 2], nullptr, 10)));
+      if (mutex) {
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+      }
+      i += 2;
     } else if (option == "--kill-explorer") {
       KillExplorer();
     } else if (option == "--env" && i + 2 < argc) {

@@ -3,6 +3,7 @@
 // as SYSTEM from one done as a row's owner.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -44,6 +45,8 @@ class FakeLaunchPlatform : public LaunchPlatform {
   std::function<int(const std::string& executable)> on_launch;
   unsigned long long now_ms = 0;
   unsigned long launch_ms = 0;  // how long each launch takes on the clock
+  // Windows Installer's lock is held by another installation until this time of the clock.
+  unsigned long long installer_lock_held_until = 0;
 
   // Recorded.
   std::vector<std::string> calls;   // launches and shell restores
@@ -75,13 +78,23 @@ class FakeLaunchPlatform : public LaunchPlatform {
     return on_launch ? on_launch(executable) : result;
   }
   int ExecuteFile(const std::string& command_line, const std::string& executable,
-                  const std::string& working_directory, unsigned minutes) override {
+                  const std::string& working_directory, unsigned minutes,
+                  unsigned long stuck_window_ms) override {
     calls.push_back("direct [" + command_line + "] [" + executable + "] in [" + working_directory +
-                    "] " + std::to_string(minutes) + Acting());
+                    "] " + std::to_string(minutes) +
+                    (stuck_window_ms ? " stuck-window " + std::to_string(stuck_window_ms) : "") +
+                    Acting());
     now_ms += launch_ms;
     return on_launch ? on_launch(executable) : result;
   }
   std::string GetMsiexecPath() override { return msiexec; }
+  bool IsInstallerLockHeld() override { return now_ms < installer_lock_held_until; }
+  bool WaitForInstallerLock(unsigned long timeout_ms) override {
+    calls.push_back("installer lock wait " + std::to_string(timeout_ms));
+    now_ms = std::min<unsigned long long>(std::max(now_ms, installer_lock_held_until),
+                                          now_ms + timeout_ms);
+    return !IsInstallerLockHeld();
+  }
   std::set<unsigned long> SessionsWithShell() override { return shells; }
   unsigned long CurrentSessionId() override { return current_session; }
   void StartShellHere() override {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -109,13 +110,46 @@ class FakeRunEnvironment : public RunEnvironment {
   }
 
   void RestoreDesktopShell() override { ++shell_restores; }
-  void Sleep(unsigned milliseconds) override {
-    sleeps.push_back(milliseconds);
-    clock_ms += milliseconds;
+
+  // Each wait is recorded in `sleeps` with its length; it ends early, at that time on the clock,
+  // when the watched row leaves within it or when something else in its key changes (unless
+  // the key cannot be watched).
+  std::unique_ptr<KeyChangeWatch> WatchUninstallKey(const UninstallEntry& entry) override {
+    watched_keys.push_back(entry.registry_path);
+    return std::make_unique<Watch>(*this, entry.registry_path);
   }
+  std::vector<std::string> watched_keys;
+  bool key_watch_works = true;
+  std::vector<long> other_changes_at;  // clock times of changes to other rows of the key
   unsigned long long NowMs() override { return static_cast<unsigned long long>(clock_ms); }
 
  private:
+  class Watch : public KeyChangeWatch {
+   public:
+    Watch(FakeRunEnvironment& env, std::string path) : env_(env), path_(std::move(path)) {}
+    bool Wait(unsigned long timeout_ms) override {
+      env_.sleeps.push_back(static_cast<unsigned>(timeout_ms));
+      const long now = env_.clock_ms;
+      const long end = now + static_cast<long>(timeout_ms);
+      std::vector<long> changes = env_.other_changes_at;
+      const auto launched = env_.launched_at_.find(path_);
+      const long gone_after = env_.OutcomeOf(path_).gone_after_ms;
+      if (launched != env_.launched_at_.end() && gone_after >= 0) {
+        changes.push_back(launched->second + gone_after);
+      }
+      long wake = end;
+      for (long change : changes) {
+        if (env_.key_watch_works && change > now && change < wake) wake = change;
+      }
+      env_.clock_ms = wake;
+      return wake < end;
+    }
+
+   private:
+    FakeRunEnvironment& env_;
+    std::string path_;
+  };
+
   Outcome OutcomeOf(const std::string& path) const {
     const auto it = outcomes.find(path);
     return it == outcomes.end() ? Outcome{} : it->second;

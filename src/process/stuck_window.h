@@ -1,0 +1,40 @@
+// Telling an uninstaller that waits on a window nobody can see from one that is working. In
+// session 0 no person can answer a dialog, so a program that shows one and then does nothing
+// would hold the run until its time-out.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace varnok {
+
+// How long a launch may show a window while none of its processes does anything.
+constexpr unsigned long kStuckWindowIdleMs = 60000;
+
+// What a launch's processes have done so far, read at one moment.
+struct LaunchActivity {
+  std::vector<unsigned long> process_ids;  // the processes running now
+  unsigned long long cpu_time = 0;         // their live threads' CPU time, in 100 ns units
+  unsigned long long io_operations = 0;    // their read, write and other I/O operations
+  unsigned long long io_bytes = 0;         // and the bytes these moved
+  bool shows_window = false;               // one of them has a visible top-level window
+};
+
+// Fed one reading at a time; says when the launch has shown a window for `idle_limit_ms` in a
+// row while its processes neither used CPU, nor did I/O, nor started or ended.
+class StuckWindowCheck {
+ public:
+  explicit StuckWindowCheck(unsigned long idle_limit_ms) : idle_limit_ms_(idle_limit_ms) {}
+
+  bool IsStuck(unsigned long long now_ms, const LaunchActivity& activity);
+
+ private:
+  unsigned long idle_limit_ms_;
+  bool have_last_ = false;
+  LaunchActivity last_;
+  bool idle_ = false;
+  unsigned long long idle_since_ms_ = 0;
+  unsigned long long last_reading_ms_ = 0;
+};
+
+}  // namespace varnok

@@ -1,0 +1,53 @@
+#include "process/stuck_window.h"
+
+#include <gtest/gtest.h>
+
+namespace varnok {
+namespace {
+
+LaunchActivity Reading(bool window, unsigned long long cpu = 100, unsigned long long io = 7,
+                       std::vector<unsigned long> ids = {10, 11}) {
+  LaunchActivity activity;
+  activity.process_ids = std::move(ids);
+  activity.cpu_time = cpu;
+  activity.io_operations = io;
+  activity.io_bytes = io * 512;
+  activity.shows_window = window;
+  return activity;
+}
+
+TEST(StuckWindowCheck, EndsOnlyAWindowShownForTheWholeIdleTime) {
+  struct Case {
+    const char* what;
+    std::vector<LaunchActivity> readings;  // one a second, from 0 s
+    int stuck_at;                          // index of the first "stuck" reading; -1: never
+  };
+  auto idle_window = [](int seconds) { return std::vector<LaunchActivity>(seconds + 1, Reading(true)); };
+  auto with = [](std::vector<LaunchActivity> readings, size_t at, LaunchActivity changed) {
+    readings[at] = std::move(changed);
+    return readings;
+  };
+  const Case cases[] = {
+      {"a dialog and nothing else for 60 s", idle_window(70), 60},
+      {"busy with CPU at 30 s: the minute starts again", with(idle_window(100), 30, Reading(true, 101)), 91},
+      {"I/O at 30 s", with(idle_window(100), 30, Reading(true, 100, 8)), 91},
+      {"a helper started at 30 s", with(idle_window(100), 30, Reading(true, 100, 7, {10, 11, 12})), 91},
+      {"the same processes listed in another order are no change",
+       with(idle_window(70), 30, Reading(true, 100, 7, {11, 10})), 60},
+      {"the window went away for a moment", with(idle_window(100), 20, Reading(false)), 81},
+      {"idle without any window", std::vector<LaunchActivity>(200, Reading(false)), -1},
+      {"59 s are not enough", idle_window(59), -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    StuckWindowCheck check(kStuckWindowIdleMs);
+    int stuck_at = -1;
+    for (size_t i = 0; i < c.readings.size() && stuck_at < 0; ++i) {
+      if (check.IsStuck(1000000 + i * 1000, c.readings[i])) stuck_at = static_cast<int>(i);
+    }
+    EXPECT_EQ(stuck_at, c.stuck_at);
+  }
+}
+
+}  // namespace
+}  // namespace varnok
