@@ -68,13 +68,19 @@ TEST_F(EndToEnd, NsisProductUnderWhatIfStaysInstalled) {
              ProgramFiles() + "\\Varnok Demo App");
 }
 
-TEST_F(EndToEnd, MsiRemovedThroughMsiexecBySeriesRule) {
+const char kCode[] = "{5A1E0C2B-7D3F-4E8A-9B61-3C2D4F5E6A71}";
+
+// Installs the Windows Installer fixture; its row lands in the 32-bit view.
+void InstallTinyMsi() {
   char system[MAX_PATH] = {};
   GetSystemDirectoryA(system, MAX_PATH);
   const std::string msiexec = Quote(std::string(system) + "\\msiexec.exe");
   ASSERT_EQ(RunCommand(msiexec + " /i " + Quote(ToolPath("tinymsi.msi")) + " /qn /norestart").exit_code, 0u);
-  const char kCode[] = "{5A1E0C2B-7D3F-4E8A-9B61-3C2D4F5E6A71}";
   ASSERT_TRUE(RowExists(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kCode));
+}
+
+TEST_F(EndToEnd, MsiRemovedThroughMsiexecBySeriesRule) {
+  ASSERT_NO_FATAL_FAILURE(InstallTinyMsi());
 
   const testing::RunResult run = RunProgram("-displayName \"Varnok Tiny Msi\" -matchType Series -seriesPrefix 2.3");
   EXPECT_EQ(run.exit_code, 0u) << log_;
@@ -109,12 +115,7 @@ TEST_F(EndToEnd, ARowThatLeavesTwoSecondsAfterItsUninstallerReturnedIsSeenAtOnce
 }
 
 TEST_F(EndToEnd, MsiRemovalWaitsForAnotherInstallationToReleaseTheInstallerLock) {
-  char system[MAX_PATH] = {};
-  GetSystemDirectoryA(system, MAX_PATH);
-  const std::string msiexec = Quote(std::string(system) + "\\msiexec.exe");
-  ASSERT_EQ(RunCommand(msiexec + " /i " + Quote(ToolPath("tinymsi.msi")) + " /qn /norestart").exit_code, 0u);
-  const char kCode[] = "{5A1E0C2B-7D3F-4E8A-9B61-3C2D4F5E6A71}";
-  ASSERT_TRUE(RowExists(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kCode));
+  ASSERT_NO_FATAL_FAILURE(InstallTinyMsi());
 
   // Another installation holds Windows Installer's lock for 5 s.
   testing::Child installation(Quote(ToolPath("exit_with.exe")) + " 0 --hold-mutex Global\\_MSIExecute 5000");
