@@ -1,11 +1,11 @@
 #include "inventory/system_registry.h"
 
 #include <windows.h>
-#include <sddl.h>
 
 #include "inventory/inventory.h"
 
 #include "win32/registry.h"
+#include "win32/security.h"
 #include "win32/unique_handle.h"
 
 namespace varnok {
@@ -159,23 +159,7 @@ RegistrySource& SystemRegistry() {
   return registry;
 }
 
-std::string ProcessUserSid() {
-  win32::UniqueHandle token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return std::string();
-  // TOKEN_USER followed by room for the largest SID.
-  alignas(TOKEN_USER) BYTE user_buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
-  DWORD returned = 0;
-  if (!::GetTokenInformation(token.get(), TokenUser, user_buffer, sizeof user_buffer, &returned)) {
-    return std::string();
-  }
-  char* text = nullptr;
-  if (!::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user_buffer)->User.Sid, &text)) {
-    return std::string();
-  }
-  std::string sid(text);
-  ::LocalFree(text);
-  return sid;
-}
+std::string ProcessUserSid() { return win32::ProcessTokenSidText(TokenUser); }
 
 bool IsRunningAsSystem() { return IsLocalSystemSid(ProcessUserSid()); }
 

@@ -7,13 +7,16 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/strings.h"
 #include "log/log.h"
 #include "log/log_format.h"
 #include "log/log_lock.h"
+#include "win32/grown_text.h"
 #include "win32/registry.h"
+#include "win32/security.h"
 #include "win32/unique_handle.h"
 
 namespace varnok::log_internal {
@@ -39,72 +42,34 @@ std::string ReadInstallDir() {
 }
 
 std::string CurrentDirectory() {
-  std::vector<char> buffer(MAX_PATH, '\0');
-  DWORD length = ::GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
-  if (length >= buffer.size()) {
-    buffer.assign(length + 1, '\0');
-    length = ::GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
-  }
-  return length > 0 && length < buffer.size() ? std::string(buffer.data(), length) : std::string();
+  return win32::ReadGrownText(
+      [](char* buffer, DWORD chars) { return ::GetCurrentDirectoryA(chars, buffer); });
 }
 
 // An install directory written without a drive ("\\Agent", "Agent") still gives an absolute path.
 std::string FullPath(const std::string& path) {
-  std::vector<char> buffer(MAX_PATH, '\0');
-  DWORD length = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(),
-                                    nullptr);
-  if (length >= buffer.size()) {
-    buffer.assign(length + 1, '\0');
-    length = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(),
-                                nullptr);
-  }
-  return length > 0 && length < buffer.size() ? std::string(buffer.data(), length) : path;
-}
-
-std::string SidText(PSID sid) {
-  char* text = nullptr;
-  if (!sid || !::ConvertSidToStringSidA(sid, &text)) return std::string();
-  std::string result(text);
-  ::LocalFree(text);
-  return result;
-}
-
-// The SID that a TOKEN_USER or TOKEN_OWNER holds first, for this process's token.
-std::string TokenSid(TOKEN_INFORMATION_CLASS which) {
-  win32::UniqueHandle token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return std::string();
-  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
-  DWORD returned = 0;
-  if (!::GetTokenInformation(token.get(), which, buffer, sizeof buffer, &returned)) {
-    return std::string();
-  }
-  return SidText(*reinterpret_cast<PSID*>(buffer));
+  const std::string full = win32::ReadGrownText([&](char* buffer, DWORD chars) {
+    return ::GetFullPathNameA(path.c_str(), chars, buffer, nullptr);
+  });
+  return full.empty() ? path : full;
 }
 
 std::string MutexOwnerSid(HANDLE mutex) {
   PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  win32::UniqueLocalMemory descriptor;
   if (::GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+                        nullptr, nullptr, descriptor.put()) != ERROR_SUCCESS) {
     return std::string();
   }
-  std::string sid = SidText(owner);
-  ::LocalFree(descriptor);
-  return sid;
+  return win32::SidText(owner);
 }
 
 // "\\?\C:\x" and "\\?\UNC\server\x" as GetFinalPathNameByHandle gives them, in their usual form.
 std::string FinalPath(HANDLE handle) {
-  std::vector<char> buffer(MAX_PATH, '\0');
-  DWORD length = ::GetFinalPathNameByHandleA(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (length >= buffer.size()) {
-    buffer.assign(length + 1, '\0');
-    length = ::GetFinalPathNameByHandleA(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  }
-  if (length == 0 || length >= buffer.size()) return std::string();
-  std::string path(buffer.data(), length);
+  std::string path = win32::ReadGrownText([&](char* buffer, DWORD chars) {
+    return ::GetFinalPathNameByHandleA(handle, buffer, chars,
+                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  });
   if (StartsWithNoCase(path, "\\\\?\\UNC\\")) return "\\\\" + path.substr(8);
   if (StartsWithNoCase(path, "\\\\?\\")) return path.substr(4);
   return path;
@@ -147,7 +112,7 @@ std::string LogFolderFinalPath(const std::string& folder) {
   return FinalPath(handle.get());
 }
 
-bool WriteAll(HANDLE file, const std::string& bytes) {
+bool WriteAll(HANDLE file, std::string_view bytes) {
   DWORD written = 0;
   return ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
          written == bytes.size();
@@ -214,14 +179,14 @@ class LogFile {
   void PrepareLock() {
     if (lock_prepared_) return;
     lock_prepared_ = true;
-    const std::string own_sid = TokenSid(TokenUser);
-    const std::vector<std::string> own_sids = {own_sid, TokenSid(TokenOwner)};
+    const std::string own_sid = win32::ProcessTokenSidText(TokenUser);
+    const std::vector<std::string> own_sids = {own_sid, win32::ProcessTokenSidText(TokenOwner)};
     const std::string sddl =
         std::string(kLogMutexSddl) + (own_sid.empty() ? "" : "(A;;GA;;;" + own_sid + ")");
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    win32::UniqueLocalMemory descriptor;
     ::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
-                                                           &descriptor, nullptr);
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+                                                           descriptor.put(), nullptr);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
     DWORD error = 0;
     for (const char* name : kLogMutexNames) {
       win32::UniqueHandle mutex(::CreateMutexA(descriptor ? &attributes : nullptr, FALSE, name));
@@ -236,7 +201,6 @@ class LogFile {
       break;
     }
     if (!mutex_ && lock_note_.empty()) lock_note_ = LogLockUnavailableNote(error);
-    if (descriptor) ::LocalFree(descriptor);
   }
 
   void WriteLine(LogLevel level, std::string_view message) {
@@ -295,7 +259,7 @@ class LogFile {
     while (::ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got,
                       nullptr) &&
            got > 0) {
-      if (!WriteAll(target.get(), std::string(buffer.data(), got))) return;
+      if (!WriteAll(target.get(), std::string_view(buffer.data(), got))) return;
     }
   }
 

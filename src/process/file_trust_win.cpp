@@ -4,19 +4,12 @@
 #include <sddl.h>
 
 #include "process/file_trust.h"
+#include "win32/security.h"
 #include "win32/system_library.h"
 #include "win32/unique_handle.h"
 
 namespace varnok {
 namespace {
-
-std::string SidText(PSID sid) {
-  char* text = nullptr;
-  if (!sid || !::IsValidSid(sid) || !::ConvertSidToStringSidA(sid, &text)) return std::string();
-  std::string result(text);
-  ::LocalFree(text);
-  return result;
-}
 
 // The SID of an object ACE follows its flags and whichever of its two GUIDs are present.
 PSID ObjectAceSid(const ACE_HEADER* header) {
@@ -33,7 +26,8 @@ AccessEntry ReadAce(const ACE_HEADER* header) {
   // Every known DACL entry type starts with the header and a 32-bit mask.
   entry.mask = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header)->Mask;
   const auto plain_sid = [&] {
-    return SidText(const_cast<DWORD*>(&reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header)->SidStart));
+    const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
+    return win32::SidText(const_cast<DWORD*>(&ace->SidStart));
   };
   switch (header->AceType) {
     case ACCESS_ALLOWED_ACE_TYPE:
@@ -49,12 +43,12 @@ AccessEntry ReadAce(const ACE_HEADER* header) {
     case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
     case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
       entry.kind = AccessEntry::Kind::kAllow;
-      entry.sid = SidText(ObjectAceSid(header));
+      entry.sid = win32::SidText(ObjectAceSid(header));
       break;
     case ACCESS_DENIED_OBJECT_ACE_TYPE:
     case ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE:
       entry.kind = AccessEntry::Kind::kDeny;
-      entry.sid = SidText(ObjectAceSid(header));
+      entry.sid = win32::SidText(ObjectAceSid(header));
       break;
     default:
       entry.kind = AccessEntry::Kind::kOther;
@@ -62,13 +56,6 @@ AccessEntry ReadAce(const ACE_HEADER* header) {
   }
   return entry;
 }
-
-struct LocalFreeTraits {
-  using Type = PSECURITY_DESCRIPTOR;
-  static Type Invalid() { return nullptr; }
-  static bool IsValid(Type p) { return p != nullptr; }
-  static void Close(Type p) { ::LocalFree(p); }
-};
 
 using NetLocalGroupGetMembersFn = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, DWORD, LPBYTE*, DWORD, LPDWORD,
                                                  LPDWORD, PDWORD_PTR);
@@ -88,14 +75,14 @@ unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security) 
   if (!::GetFileInformationByHandle(object.get(), &information)) return ::GetLastError();
   PSID owner = nullptr;
   PACL dacl = nullptr;
-  win32::UniqueResource<LocalFreeTraits> descriptor;
+  win32::UniqueLocalMemory descriptor;
   const DWORD rc = ::GetSecurityInfo(object.get(), SE_FILE_OBJECT,
                                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                      &owner, nullptr, &dacl, nullptr, descriptor.put());
   if (rc != ERROR_SUCCESS) return rc;
   FileSecurity result;
   result.is_link = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  result.owner_sid = SidText(owner);
+  result.owner_sid = win32::SidText(owner);
   result.has_dacl = dacl != nullptr;
   if (dacl) {
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
@@ -143,7 +130,7 @@ std::vector<std::string> GetAdministratorsMembers() {
   }
   const auto* info = reinterpret_cast<const LOCALGROUP_MEMBERS_INFO_0*>(buffer);
   for (DWORD i = 0; i < read; ++i) {
-    const std::string sid = SidText(info[i].lgrmi0_sid);
+    const std::string sid = win32::SidText(info[i].lgrmi0_sid);
     if (!sid.empty()) members.push_back(sid);
   }
   free_buffer(buffer);
@@ -151,17 +138,17 @@ std::vector<std::string> GetAdministratorsMembers() {
 }
 
 std::string LookupAccountNameOfSid(const std::string& sid) {
-  PSID binary = nullptr;
-  if (!::ConvertStringSidToSidA(sid.c_str(), &binary)) return std::string();
+  win32::UniqueLocalMemory binary;
+  if (!::ConvertStringSidToSidA(sid.c_str(), binary.put())) return std::string();
   char name[256] = {};
   char domain[256] = {};
   DWORD name_chars = sizeof name;
   DWORD domain_chars = sizeof domain;
   SID_NAME_USE use;
-  const BOOL found = ::LookupAccountSidA(nullptr, binary, name, &name_chars, domain,
-                                         &domain_chars, &use);
-  ::LocalFree(binary);
-  if (!found) return std::string();
+  if (!::LookupAccountSidA(nullptr, binary.get(), name, &name_chars, domain, &domain_chars,
+                           &use)) {
+    return std::string();
+  }
   return domain[0] ? std::string(domain) + "\\" + name : std::string(name);
 }
 

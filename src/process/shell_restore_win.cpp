@@ -2,11 +2,11 @@
 #include <tlhelp32.h>
 
 #include <cstring>
-#include <vector>
 
 #include "log/log.h"
 #include "process/process_launch.h"
 #include "process/shell_restore.h"
+#include "win32/grown_text.h"
 #include "win32/unique_handle.h"
 
 namespace varnok {
@@ -50,14 +50,8 @@ std::set<unsigned long> SessionsWithShell() {
 }
 
 std::string RealWindowsDirectory() {
-  std::vector<char> buffer(MAX_PATH, '\0');
-  UINT length = ::GetSystemWindowsDirectoryA(buffer.data(), static_cast<UINT>(buffer.size()));
-  if (length >= buffer.size()) {
-    buffer.assign(length + 1, '\0');
-    length = ::GetSystemWindowsDirectoryA(buffer.data(), static_cast<UINT>(buffer.size()));
-  }
-  if (length == 0 || length >= buffer.size()) return std::string();
-  std::string directory(buffer.data(), length);
+  std::string directory = win32::ReadGrownText(
+      [](char* buffer, DWORD chars) { return ::GetSystemWindowsDirectoryA(buffer, chars); });
   if (!directory.empty() && directory.back() == '\\') directory.pop_back();
   return directory;
 }

@@ -1,5 +1,4 @@
 #include <windows.h>
-#include <sddl.h>
 
 #include <vector>
 
@@ -7,6 +6,7 @@
 #include "process/launch_job.h"
 #include "process/session_list.h"
 #include "process/user_session.h"
+#include "win32/security.h"
 #include "win32/system_library.h"
 #include "win32/unique_handle.h"
 
@@ -39,18 +39,18 @@ DWORD WaitMilliseconds(unsigned long timeout_ms) {
   return timeout_ms >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(timeout_ms);
 }
 
-// The string SID of a token's user, or empty.
-std::string TokenUserSid(HANDLE token) {
-  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
-  DWORD returned = 0;
-  if (!::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &returned)) return {};
-  char* text = nullptr;
-  if (!::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) return {};
-  std::string sid(text);
-  ::LocalFree(text);
-  return sid;
+// The primary token of a session's user; false (GetLastError tells why) when it cannot be had.
+bool QuerySessionUserToken(unsigned long session_id, win32::UniqueHandle* token) {
+  DWORD error = 0;
+  {
+    const win32::UniqueModule wtsapi = win32::LoadSystemLibrary("wtsapi32.dll");
+    const auto query_token = win32::GetProc<WTSQueryUserTokenFn>(wtsapi, "WTSQueryUserToken");
+    if (query_token && query_token(session_id, token->put())) return true;
+    error = ::GetLastError();
+  }
+  ::SetLastError(error);  // unloading wtsapi32 may have changed it
+  return false;
 }
-
 
 // Returns the linked (elevated) token of a split token.
 bool GetLinkedToken(HANDLE token, win32::UniqueHandle* linked) {
@@ -193,18 +193,14 @@ SessionList GetActiveUserSessions() {
 }
 
 std::string GetSessionUserSid(unsigned long session_id) {
-  const win32::UniqueModule wtsapi = win32::LoadSystemLibrary("wtsapi32.dll");
-  const auto query_token = win32::GetProc<WTSQueryUserTokenFn>(wtsapi, "WTSQueryUserToken");
   win32::UniqueHandle token;
-  if (!query_token || !query_token(session_id, token.put())) return {};
-  return TokenUserSid(token.get());
+  if (!QuerySessionUserToken(session_id, &token)) return {};
+  return win32::TokenSidText(token.get(), TokenUser);
 }
 
 bool ImpersonateSessionUser(unsigned long session_id) {
-  const win32::UniqueModule wtsapi = win32::LoadSystemLibrary("wtsapi32.dll");
-  const auto query_token = win32::GetProc<WTSQueryUserTokenFn>(wtsapi, "WTSQueryUserToken");
   win32::UniqueHandle token;
-  if (!query_token || !query_token(session_id, token.put())) return false;
+  if (!QuerySessionUserToken(session_id, &token)) return false;
   // The thread keeps its own impersonation token; the primary one is closed here.
   return ::ImpersonateLoggedOnUser(token.get()) != FALSE;
 }
@@ -213,10 +209,8 @@ int CreateProcessInUserSession(const std::string& command_line, unsigned long ti
                                unsigned long session_id, const std::string& executable,
                                bool elevate, const std::string& desktop) {
   const int sid = static_cast<int>(session_id);
-  const win32::UniqueModule wtsapi = win32::LoadSystemLibrary("wtsapi32.dll");
-  const auto query_token = win32::GetProc<WTSQueryUserTokenFn>(wtsapi, "WTSQueryUserToken");
   win32::UniqueHandle token;
-  if (!query_token || !query_token(session_id, token.put())) {
+  if (!QuerySessionUserToken(session_id, &token)) {
     const int error = static_cast<int>(::GetLastError());
     LogError("operation : CreateProcessInUserSession; session_id : %d; status : failure; remarks : "
              "\"WTSQueryUserToken failed\"; return_value : %d;",

@@ -1,9 +1,9 @@
 #include "win32/system_library.h"
 
 #include <string>
-#include <vector>
 
 #include "common/system_library_load.h"
+#include "win32/grown_text.h"
 
 namespace varnok::win32 {
 namespace {
@@ -16,13 +16,8 @@ class Win32Steps : public SystemLibrarySteps {
     return reinterpret_cast<void*>(module);
   }
   std::string SystemDirectory() override {
-    std::vector<char> buffer(MAX_PATH, '\0');
-    UINT length = ::GetSystemDirectoryA(buffer.data(), static_cast<UINT>(buffer.size()));
-    if (length >= buffer.size()) {
-      buffer.assign(length + 1, '\0');
-      length = ::GetSystemDirectoryA(buffer.data(), static_cast<UINT>(buffer.size()));
-    }
-    return length > 0 && length < buffer.size() ? std::string(buffer.data(), length) : "";
+    return ReadGrownText(
+        [](char* buffer, DWORD chars) { return ::GetSystemDirectoryA(buffer, chars); });
   }
   void* LoadFullPath(const std::string& path) override {
     // The DLL's own imports are then looked for beside it, in the system directory.

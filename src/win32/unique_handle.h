@@ -81,11 +81,21 @@ struct ModuleTraits {
   static void Close(Type m) { ::FreeLibrary(m); }
 };
 
+// Memory that Windows allocates for the caller to LocalFree: SID texts, binary SIDs, security
+// descriptors.
+struct LocalMemoryTraits {
+  using Type = HLOCAL;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type p) { return p != nullptr; }
+  static void Close(Type p) { ::LocalFree(p); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueRegKey = UniqueResource<RegKeyTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
+using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
 
 // Both handles of a created process.
 class ProcessInformation {
