@@ -20,12 +20,12 @@ struct UninstallView {
   std::string subkey_prefix;  // put in front of kUninstallKeyPath
 };
 
-// Every row with a non-empty REG_SZ DisplayName of at most kMaxRegistryValueBytes, in location order (64-bit view, 32-bit view,
-// then HKEY_CURRENT_USER, or every user hive under LocalSystem) and enumeration order within a
-// location; no de-duplication. On 32-bit Windows (`one_machine_view`) both view flags reach the
-// same key, so the machine-wide key is read once, as the 64-bit view's location. Never fails as
-// a whole: unreadable locations and indexes are logged at INFO and skipped; ends with the
-// entry-count line.
+// Every row with a non-empty REG_SZ DisplayName of at most kMaxRegistryValueBytes, in location
+// order (64-bit view, 32-bit view, then HKEY_CURRENT_USER, or every user hive under LocalSystem)
+// and enumeration order within a location; no de-duplication. On 32-bit Windows
+// (`one_machine_view`) both view flags reach the same key, so the machine-wide key is read once,
+// as the 64-bit view's location. Never fails as a whole: unreadable locations and indexes are
+// logged at INFO and skipped; ends with the entry-count line.
 std::vector<UninstallEntry> GetUninstallEntries(RegistrySource& registry, bool running_as_system,
                                                 bool one_machine_view = false);
 

@@ -12,13 +12,6 @@ namespace {
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
-void LogNoOwnerSession(const std::string& owner_sid) {
-  LogError("operation : ExecuteUninstallCommand; status : failure; remarks : \"Per-user "
-           "uninstaller not run: the owner of the row has no interactive session, and it is "
-           "never run as SYSTEM\"; sid : \"%s\";",
-           owner_sid.c_str());
-}
-
 int RunInOwnerSession(LaunchPlatform& platform, ShellWatch& shells, const LaunchTarget& target,
                       const std::string& program, const std::string& command_line, bool msi) {
   if (msi) {
@@ -66,6 +59,13 @@ std::string AccountText(LaunchPlatform& platform, const std::string& sid) {
 }
 
 }  // namespace
+
+void LogNoOwnerSession(const std::string& owner_sid) {
+  LogError("operation : ExecuteUninstallCommand; status : failure; remarks : \"Per-user "
+           "uninstaller not run: the owner of the row has no interactive session, and it is "
+           "never run as SYSTEM\"; sid : \"%s\";",
+           owner_sid.c_str());
+}
 
 const UserSession* FindOwnerSession(const SessionList& sessions, const std::string& owner_sid) {
   if (owner_sid.empty()) return nullptr;
@@ -142,7 +142,7 @@ int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
     // Any user can write the rows of their own hive: running one as SYSTEM would hand its author
     // SYSTEM's rights, msiexec included (it removes whatever product code the row names).
     LogNoOwnerSession(target.access.owner_sid);
-    *remarks = "Owner of the per-user row is not logged on; uninstaller not run as SYSTEM.";
+    *remarks = kNoOwnerSessionRemarks;
     return kNoOwnerSession;
   }
   const bool in_owner_session = route == RowAccess::Route::kOwnerSession;

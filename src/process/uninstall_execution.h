@@ -47,6 +47,12 @@ int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
                             InstallerLockWait& installer, const UninstallCommand& command,
                             const LaunchTarget& target, std::string* remarks);
 
+// A per-user row under LocalSystem whose owner has no session: the ERROR line, and the remarks
+// of the row's failure.
+void LogNoOwnerSession(const std::string& owner_sid);
+constexpr char kNoOwnerSessionRemarks[] =
+    "Owner of the per-user row is not logged on; uninstaller not run as SYSTEM.";
+
 // The session to use for a row owned by `owner_sid`: the first entry, in user-name order, whose
 // SID equals it (SIDs compared without regard to case). nullptr when there is none.
 const UserSession* FindOwnerSession(const SessionList& sessions, const std::string& owner_sid);

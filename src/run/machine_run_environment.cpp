@@ -33,7 +33,8 @@ std::string MachineRunEnvironment::FindMainExecutable(const RowAccess& access,
   return varnok::FindMainExecutable(files, folder, hint);
 }
 
-std::string MachineRunEnvironment::GetFileVersion(const RowAccess& access, const std::string& path) {
+std::string MachineRunEnvironment::GetFileVersion(const RowAccess& access,
+                                                  const std::string& path) {
   RowFiles files(platform_, access);
   return varnok::GetFileVersion(files, path);
 }
@@ -46,6 +47,7 @@ int MachineRunEnvironment::ExecuteUninstallCommand(const UninstallEntry&,
 }
 
 void MachineRunEnvironment::RestoreDesktopShell() { shells_.AtRunEnd(); }
+
 namespace {
 
 // Where the key cannot be watched, each wait runs its whole time.
@@ -74,6 +76,7 @@ std::unique_ptr<KeyChangeWatch> MachineRunEnvironment::WatchUninstallKey(
   }
   return std::make_unique<SleepOnly>(platform_);
 }
+
 unsigned long long MachineRunEnvironment::NowMs() { return platform_.NowMs(); }
 
 }  // namespace varnok

@@ -8,6 +8,7 @@
 #include "inventory/name_match.h"
 #include "inventory/version_rules.h"
 #include "log/log.h"
+#include "process/uninstall_execution.h"
 #include "run/bundles.h"
 #include "uninstall/classify.h"
 #include "uninstall/shared_uninstaller.h"
@@ -218,12 +219,8 @@ bool Run::AccessRefused(const RowAccess& access) {
     case RowAccess::Route::kOwnerSession:
       return false;
     case RowAccess::Route::kNoOwnerSession:
-      LogError("operation : ExecuteUninstallCommand; status : failure; remarks : \"Per-user "
-               "uninstaller not run: the owner of the row has no interactive session, and it is "
-               "never run as SYSTEM\"; sid : \"%s\";",
-               access.owner_sid.c_str());
-      FailRow(kNoOwnerSession,
-              "Owner of the per-user row is not logged on; uninstaller not run as SYSTEM.");
+      LogNoOwnerSession(access.owner_sid);
+      FailRow(kNoOwnerSession, kNoOwnerSessionRemarks);
       return true;
     case RowAccess::Route::kOwnerUnavailable:
       LogError("operation : ExecuteUninstallCommand; status : failure; remarks : \"Per-user "

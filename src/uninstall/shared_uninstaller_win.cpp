@@ -85,6 +85,8 @@ FileVersionInfo ReadFileVersion(const std::string& path) {
   return info;
 }
 
-std::string GetFileVersion(const std::string& path) { return LogFileVersion(path, ReadFileVersion(path)); }
+std::string GetFileVersion(const std::string& path) {
+  return LogFileVersion(path, ReadFileVersion(path));
+}
 
 }  // namespace varnok

@@ -38,8 +38,9 @@ void LogQuoteInExecutable(StoredCommand source, const std::string& display_name)
 
 // Splits a stored command and checks that its executable can be put between double quotes.
 // Logs and returns false otherwise.
-bool SplitStoredCommand(const UninstallEntry& entry, StoredCommand source, const NamesFile& names_file,
-                        std::string* executable, std::string* arguments) {
+bool SplitStoredCommand(const UninstallEntry& entry, StoredCommand source,
+                        const NamesFile& names_file, std::string* executable,
+                        std::string* arguments) {
   const std::string& stored = source == StoredCommand::kUninstallString
                                   ? entry.uninstall_string
                                   : entry.quiet_uninstall_string;
