@@ -192,12 +192,8 @@ bool ShellAppearsWithin(DWORD ms) {
   return false;
 }
 
-// The test bed keeps a desktop shell running; put one back (detached from our standard handles).
-void StartDetachedShell() { testing::Child shell("explorer.exe /desktop"); }
-
 TEST(DesktopShell, AShellEndedDuringALaunchIsStartedAgainInItsSession) {
-  if (testing::ProcessCount("explorer.exe") == 0) StartDetachedShell();
-  ASSERT_TRUE(ShellAppearsWithin(10000));
+  ASSERT_TRUE(testing::EnsureDesktopShell());
   DWORD own_session = 0;
   ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &own_session));
   EXPECT_EQ(SessionsWithShell(), std::set<unsigned long>{own_session});
@@ -209,7 +205,7 @@ TEST(DesktopShell, AShellEndedDuringALaunchIsStartedAgainInItsSession) {
   watch.AfterLaunch();
   EXPECT_TRUE(ShellAppearsWithin(10000));
   EndAllShells();
-  StartDetachedShell();
+  testing::EnsureDesktopShell();  // put the test bed's shell back
 }
 
 TEST(DesktopShell, NoShellIsStartedWhereThereWasNone) {
@@ -221,7 +217,7 @@ TEST(DesktopShell, NoShellIsStartedWhereThereWasNone) {
   watch.AtRunEnd();
   Sleep(1500);
   EXPECT_EQ(testing::ProcessCount("explorer.exe"), 0);
-  StartDetachedShell();
+  testing::EnsureDesktopShell();  // put the test bed's shell back
 }
 
 TEST(DesktopShell, OwnProcessDoesNotCount) {

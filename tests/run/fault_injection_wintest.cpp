@@ -58,6 +58,7 @@ TEST_F(FaultInjection, ShellEndedByAnUninstallerRunsAgainAfterTheRun) {
   ScratchRows rows;
   AddRow(rows, "shell", "Varnok Shell Killer",
          Quote(exe_) + " 0 --kill-explorer --delete-row HKLM64 " + rows.Name("shell"));
+  ASSERT_TRUE(testing::EnsureDesktopShell());  // only a shell that ran before is restored
   const testing::RunResult run = RunProgram("-displayName \"Varnok Shell Killer\" -matchType Exact -exactVersion 1.0");
   EXPECT_EQ(run.exit_code, 0u);
   EXPECT_TRUE(Logged("operation : RestoreDesktopShell; remarks : \"explorer.exe is not running. Starting it.\";"));

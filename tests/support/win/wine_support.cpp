@@ -51,6 +51,17 @@ int ProcessCount(const std::string& name) {
   return count;
 }
 
+bool EnsureDesktopShell() {
+  // A Child's standard handles are NUL, so the shell never holds the test's output.
+  if (ProcessCount("explorer.exe") <= 0) Child shell("explorer.exe /desktop");
+  const ULONGLONG deadline = GetTickCount64() + 10000;
+  while (ProcessCount("explorer.exe") <= 0) {  // -1: no snapshot
+    if (GetTickCount64() > deadline) return false;
+    Sleep(25);
+  }
+  return true;
+}
+
 std::string CurrentUserSid() {
   win32::UniqueHandle token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};

@@ -106,6 +106,10 @@ class ScratchRows {
 // process snapshot of the test's own: code under test that looks for processes is judged by it.
 int ProcessCount(const std::string& name);
 
+// Makes sure a desktop shell runs, as on a real machine, and waits (up to 10 s) until it shows.
+// Wine's own shell comes and goes with the programs that use the desktop, and starts late.
+bool EnsureDesktopShell();
+
 // The SID of this process's user, read from its token by the test itself.
 std::string CurrentUserSid();
 
