@@ -12,10 +12,11 @@ if ! varnok_can_run_32bit; then
   exit 77
 fi
 app=$1 stand_in=$2 runner=$3
-export WINEPREFIX
+# Every Wine call below addresses the 32-bit prefix; wine-env.sh exports win64 for the others.
+export WINEPREFIX WINEARCH=win32
 WINEPREFIX=$(mktemp -d /tmp/varnok-win32.XXXXXX)
 trap 'wineserver -k >/dev/null 2>&1; rm -rf "$WINEPREFIX"' EXIT
-WINEARCH=win32 /usr/lib/wine/wine wineboot -i </dev/null >/dev/null 2>&1
+/usr/lib/wine/wine wineboot -i </dev/null >/dev/null 2>&1
 wineserver -w
 wine=/usr/lib/wine/wine
 dir="$WINEPREFIX/drive_c/varnok"
