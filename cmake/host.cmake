@@ -15,4 +15,7 @@ add_executable(unit_tests ${HOST_TESTS} ${HOST_TEST_SUPPORT})
 target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_compile_options(unit_tests PRIVATE ${WARNINGS} ${SANITIZE_FLAGS})
 target_link_libraries(unit_tests PRIVATE varnok_portable GTest::gtest_main)
+# Real installers' bytes, kept beside the project, for the tests that recognise them.
+target_compile_definitions(unit_tests PRIVATE
+  VARNOK_CORPUS_DIR="${CMAKE_SOURCE_DIR}/../shared/corpus")
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS host)

@@ -10,11 +10,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/strings.h"
 #include "fuzz_check.h"
 #include "inventory/uninstall_entry.h"
 #include "uninstall/classify.h"
+#include "uninstall/installer_technology.h"
 #include "uninstall/uninstall_command.h"
 
 namespace varnok::fuzz {
@@ -48,6 +50,34 @@ void CheckSilentSwitch(const std::string& command) {
     if (ContainsNoCase(command, silent)) FUZZ_CHECK_MSG(chosen.empty(), Show(command));
   }
   if (EndsWithNoCase(command, "/s")) FUZZ_CHECK_MSG(chosen.empty(), Show(command));
+}
+
+// A tool's silent arguments keep every stored word in its order, are added once (a second pass
+// adds nothing), and NSIS's "/S" never follows its "_?=" folder.
+void CheckSilentArguments(const std::string& stored) {
+  for (InstallerTechnology technology :
+       {InstallerTechnology::kInnoSetup, InstallerTechnology::kNsis, InstallerTechnology::kBurn,
+        InstallerTechnology::kSquirrel, InstallerTechnology::kInstallShield}) {
+    const std::string added = AddSilentArguments(technology, stored);
+    FUZZ_CHECK_MSG(AddSilentArguments(technology, added) == added, Show(added));
+    // The blanks at the ends of the stored text are dropped, as the contract says.
+    const size_t first = stored.find_first_not_of(" \t");
+    const size_t last = stored.find_last_not_of(" \t");
+    const std::vector<std::string> before = ArgumentWords(
+        first == std::string::npos ? std::string() : stored.substr(first, last - first + 1));
+    const std::vector<std::string> after = ArgumentWords(added);
+    size_t next = 0;
+    for (const std::string& word : after) {
+      if (next < before.size() && word == before[next]) ++next;
+    }
+    FUZZ_CHECK_MSG(next == before.size(), Show(stored) + " gives " + Show(added));
+    if (technology == InstallerTechnology::kNsis) {
+      const size_t folder = added.find(" _?=");
+      const size_t silent = added.find("/S");
+      FUZZ_CHECK_MSG(folder == std::string::npos || silent < folder || stored.find("_?=") != 0,
+                     Show(added));
+    }
+  }
 }
 
 // Independent of the builder's own branches: which stored text an executable command comes from,
@@ -165,6 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::CheckSplit(*command);
   }
   fuzz::CheckSplit(exe_args);
+  fuzz::CheckSilentArguments(exe_args);
   fuzz::CheckSilentSwitch(entry.uninstall_string);
   if (entry.is_windows_installer || ContainsNoCase(entry.uninstall_string, "msiexec")) {
     FUZZ_CHECK(IsMsiEntry(entry));

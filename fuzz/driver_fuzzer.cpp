@@ -139,9 +139,10 @@ class RecordingEnvironment : public testing::FakeRunEnvironment {
  public:
   std::vector<size_t> sleeps_before_launch;
   int ExecuteUninstallCommand(const UninstallEntry& entry, const UninstallCommand& command,
-                              const LaunchTarget& target, std::string* remarks) override {
+                              const LaunchTarget& target, std::string* remarks,
+                              std::unique_ptr<LaunchRemains>* remains) override {
     sleeps_before_launch.push_back(sleeps.size());
-    return FakeRunEnvironment::ExecuteUninstallCommand(entry, command, target, remarks);
+    return FakeRunEnvironment::ExecuteUninstallCommand(entry, command, target, remarks, remains);
   }
 };
 

@@ -9,4 +9,8 @@ namespace varnok {
 // cannot be opened or sized. Logs nothing.
 int64_t QueryFileSize(const std::string& path);
 
+// At most `max_bytes` from the start of an existing file, opened as QueryFileSize does. Returns the
+// Win32 error, 0 on success; `bytes` is set only on success. Logs nothing.
+unsigned long ReadFileHead(const std::string& path, size_t max_bytes, std::string* bytes);
+
 }  // namespace varnok

@@ -173,6 +173,23 @@ unsigned long ReadWindowsInstallerFlag(RegistryKey& key, unsigned long* number,
 
 bool IsLocalSystemSid(std::string_view sid) { return EqualsNoCase(sid, "S-1-5-18"); }
 
+std::vector<std::string> GetRowValueNames(RegistrySource& registry, const UninstallEntry& entry) {
+  std::vector<std::string> names;
+  std::unique_ptr<RegistryKey> key;
+  if (entry.root == RegistryRoot::kNone || entry.registry_path.empty() ||
+      registry.OpenKey(entry.root, ViewOf(entry.view_64bit), entry.registry_path, &key) !=
+          kErrorSuccess) {
+    return names;
+  }
+  for (unsigned long index = 0; index < kMaxRowValueNames; ++index) {
+    std::string name;
+    const unsigned long rc = key->EnumValueName(index, &name);
+    if (rc == kErrorNoMoreItems) break;
+    if (rc == kErrorSuccess) names.push_back(std::move(name));
+  }
+  return names;
+}
+
 bool IsUninstallEntryPresent(RegistrySource& registry, const UninstallEntry& entry) {
   if (entry.root == RegistryRoot::kNone || entry.registry_path.empty()) return false;
   std::unique_ptr<RegistryKey> key;

@@ -49,6 +49,13 @@ unsigned long ReadWindowsInstallerFlag(RegistryKey& key, unsigned long* number,
 // runs read every user's hive and must never act on what a user wrote.
 bool IsLocalSystemSid(std::string_view sid);
 
+// The most value names of one row that are read.
+constexpr unsigned long kMaxRowValueNames = 512;
+
+// The names of the row's values, in enumeration order, at most kMaxRowValueNames of them; empty
+// when its key cannot be opened. An index that fails is skipped.
+std::vector<std::string> GetRowValueNames(RegistrySource& registry, const UninstallEntry& entry);
+
 // True while the row's key still has a non-empty REG_SZ DisplayName; a deleted key or value, an
 // emptied or retyped DisplayName and an access failure all count as gone.
 bool IsUninstallEntryPresent(RegistrySource& registry, const UninstallEntry& entry);

@@ -51,6 +51,8 @@ class RegistryKey {
                                    std::vector<char>* data, unsigned long* stored_bytes) = 0;
   // Opens the direct subkey `name` for reading, in this key's view. `key` is set only on success.
   virtual unsigned long OpenSubkey(const std::string& name, std::unique_ptr<RegistryKey>* key) = 0;
+  // Name of the value at `index`; kErrorNoMoreItems ends an enumeration.
+  virtual unsigned long EnumValueName(unsigned long index, std::string* name) = 0;
 };
 
 // Wakes when a watched key changes: a subkey comes or goes, or a value in it or below it is set

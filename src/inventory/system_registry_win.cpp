@@ -58,6 +58,18 @@ class Win32Key : public RegistryKey {
     return kErrorSuccess;
   }
 
+  unsigned long EnumValueName(unsigned long index, std::string* name) override {
+    // A value name has at most 16,383 characters.
+    std::string buffer(16384, '\0');
+    DWORD length = static_cast<DWORD>(buffer.size());
+    const LONG rc = ::RegEnumValueA(key_.get(), index, buffer.data(), &length, nullptr, nullptr,
+                                    nullptr, nullptr);
+    if (rc != ERROR_SUCCESS) return static_cast<unsigned long>(rc);
+    buffer.resize(length < buffer.size() ? length : buffer.size());
+    *name = std::move(buffer);
+    return kErrorSuccess;
+  }
+
   // Relative to this key: opening by the full path again costs a walk from the root per row.
   unsigned long OpenSubkey(const std::string& name, std::unique_ptr<RegistryKey>* key) override {
     if (name.empty()) return kErrorFileNotFound;  // would open this key itself

@@ -5,20 +5,13 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "process/stuck_window.h"
 #include "win32/unique_handle.h"
 
 namespace varnok {
-
-// A visible top-level window of a launch, as the log names it.
-struct LaunchWindow {
-  std::string title;
-  std::string class_name;
-  std::string process;  // the image path of the process that owns it
-  unsigned long process_id = 0;
-};
 
 class LaunchJob {
  public:
@@ -37,11 +30,16 @@ class LaunchJob {
   void End(const win32::ProcessInformation& process, UINT exit_code) const;
   // What the job's processes (or the first one alone) have done so far; windows aside.
   LaunchActivity ReadActivity(const win32::ProcessInformation& process) const;
+  bool contained() const { return contained_; }
 
  private:
   win32::UniqueHandle job_;
   bool contained_ = false;
 };
+
+// The job of a launch whose first process has ended, watched further as LaunchRemains.
+std::unique_ptr<LaunchRemains> KeepRemains(std::unique_ptr<LaunchJob> job,
+                                           std::unique_ptr<win32::ProcessInformation> process);
 
 enum class LaunchEnd { kExited, kTimedOut, kStuckWindow };
 

@@ -126,7 +126,31 @@ class WindowCalls {
   GetClassNameAFn class_of_;
 };
 
+class JobRemains : public LaunchRemains {
+ public:
+  JobRemains(std::unique_ptr<LaunchJob> job, std::unique_ptr<win32::ProcessInformation> process)
+      : job_(std::move(job)), process_(std::move(process)) {}
+
+  LaunchActivity ReadActivity(LaunchWindow* window) override {
+    LaunchActivity activity = job_->ReadActivity(*process_);
+    activity.shows_window =
+        !activity.process_ids.empty() && windows_.FindShown(activity.process_ids, window);
+    return activity;
+  }
+  void End(unsigned exit_code) override { job_->End(*process_, exit_code); }
+
+ private:
+  std::unique_ptr<LaunchJob> job_;
+  std::unique_ptr<win32::ProcessInformation> process_;
+  WindowCalls windows_;
+};
+
 }  // namespace
+
+std::unique_ptr<LaunchRemains> KeepRemains(std::unique_ptr<LaunchJob> job,
+                                           std::unique_ptr<win32::ProcessInformation> process) {
+  return std::make_unique<JobRemains>(std::move(job), std::move(process));
+}
 
 LaunchJob::LaunchJob() : job_(::CreateJobObjectA(nullptr, nullptr)) {
   if (!job_) {

@@ -6,11 +6,13 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "process/file_trust.h"
+#include "process/stuck_window.h"
 #include "uninstall/shared_uninstaller.h"
 
 namespace varnok {
@@ -39,13 +41,15 @@ class LaunchPlatform {
 
   // Launches. `executable` is the application name handed to Windows. A user-session launch
   // with a time-out of 0 is not waited for. A direct launch with a `stuck_window_ms` other than 0
-  // is ended when it shows a window and does nothing for that long (see StuckWindowCheck).
+  // is ended when it shows a window and does nothing for that long (see StuckWindowCheck); with
+  // `remains` given, what it leaves running is handed over (see ExecuteFile).
   virtual int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                          unsigned long session_id, const std::string& executable,
                                          bool elevate, const std::string& desktop) = 0;
   virtual int ExecuteFile(const std::string& command_line, const std::string& executable,
                           const std::string& working_directory, unsigned minutes,
-                          unsigned long stuck_window_ms) = 0;
+                          unsigned long stuck_window_ms,
+                          std::unique_ptr<LaunchRemains>* remains) = 0;
   virtual std::string GetMsiexecPath() = 0;
 
   // Windows Installer's lock (Global\_MSIExecute): whether another process holds it now, and
@@ -71,10 +75,13 @@ class LaunchPlatform {
   virtual std::vector<std::string> ListFiles(const std::string& folder) = 0;
   virtual int64_t QueryFileSize(const std::string& path) = 0;
   virtual FileVersionInfo ReadFileVersion(const std::string& path) = 0;
+  // At most `max_bytes` from the start of a file; the Win32 error, 0 on success.
+  virtual unsigned long ReadFileHead(const std::string& path, size_t max_bytes,
+                                     std::string* bytes) = 0;
   // The owner and DACL of a file or folder; the Win32 error, 0 on success.
   virtual unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security) = 0;
   virtual std::vector<std::string> GetAdministratorsMembers() = 0;
-  virtual std::string LookupAccountName(const std::string& sid) = 0;
+  virtual std::string AccountNameOfSid(const std::string& sid) = 0;
 
   // Time.
   virtual unsigned long long NowMs() = 0;

@@ -1,7 +1,10 @@
 // Starting a program in this process's own context, hidden, with a time-out in minutes.
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "process/stuck_window.h"
 
 namespace varnok {
 
@@ -16,12 +19,15 @@ bool ValidateCommandLine(const std::string& command_line, const std::string& exe
 // directory for the launch and back on every path) and waits up to `minutes` (0: no wait). A
 // waited-for program runs in a job (see LaunchJob): at the time-out everything it started ends
 // with it. With a `stuck_window_ms` other than 0, a program that shows a window and does nothing
-// for that long is ended as at the time-out (see StuckWindowCheck).
+// for that long is ended as at the time-out (see StuckWindowCheck). With `remains` given, a
+// program that exited on its own hands over its job, so that what it left running can still be
+// watched (set only when the program ran in a job of its own).
 // Returns 87 for rejected input, the Win32 error when it cannot start, 0 when not waited for, 258
 // when ended at the time-out or at a stuck window, else the exit code.
 int ExecuteFile(const std::string& command_line, const std::string& executable,
                 const std::string& working_directory, unsigned minutes,
-                unsigned long stuck_window_ms = 0);
+                unsigned long stuck_window_ms = 0,
+                std::unique_ptr<LaunchRemains>* remains = nullptr);
 // The current directory, or empty (logged) on failure or when it exceeds 259 characters.
 std::string _GetCurrentDirectory();
 // Changes the current directory; returns the previous one, or empty (logged) when nothing changed.

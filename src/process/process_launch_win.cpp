@@ -73,7 +73,7 @@ std::string _SetCurrentDirectory(const std::string& directory) {
 
 int ExecuteFile(const std::string& command_line, const std::string& executable,
                 const std::string& working_directory, unsigned minutes,
-                unsigned long stuck_window_ms) {
+                unsigned long stuck_window_ms, std::unique_ptr<LaunchRemains>* remains) {
   if (!ValidateCommandLine(command_line, executable)) {
     LogError("operation : ExecuteFile; status : failure; remarks : \"Invalid commandline or "
              "executable provided\";");
@@ -94,7 +94,9 @@ int ExecuteFile(const std::string& command_line, const std::string& executable,
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
-  win32::ProcessInformation process;
+  // Both outlive this call when the launch's remains are kept.
+  auto process_owner = std::make_unique<win32::ProcessInformation>();
+  win32::ProcessInformation& process = *process_owner;
   BOOL created = FALSE;
   DWORD create_error = 0;
   // A waited-for launch starts suspended, so that it is in its job before it can start anything.
@@ -117,7 +119,8 @@ int ExecuteFile(const std::string& command_line, const std::string& executable,
             "configured. Hence returning immediately.\";");
     return 0;
   }
-  LaunchJob job;
+  auto job_owner = std::make_unique<LaunchJob>();
+  LaunchJob& job = *job_owner;
   if (!job.Start(process)) {
     const DWORD error = ::GetLastError();
     ::TerminateProcess(process.process(), kProcessTimedOut);
@@ -133,13 +136,7 @@ int ExecuteFile(const std::string& command_line, const std::string& executable,
   DWORD wait = 0;
   switch (WaitForLaunch(job, process, WaitMilliseconds(minutes), stuck_window_ms, &window, &wait)) {
     case LaunchEnd::kStuckWindow:
-      LogError("operation : ExecuteFile; status : failure; remarks : \"The uninstaller shows a "
-               "window in session 0, where nobody can answer it, and has done nothing for %d s. "
-               "Ending it.\"; window_title : \"%s\"; window_class : \"%s\"; process : \"%s\"; "
-               "process_id : %d;",
-               static_cast<int>(stuck_window_ms / 1000), window.title.c_str(),
-               window.class_name.c_str(), window.process.c_str(),
-               static_cast<int>(window.process_id));
+      LogStuckWindow(window, stuck_window_ms);
       job.End(process, kProcessTimedOut);
       return kProcessTimedOut;
     case LaunchEnd::kTimedOut:
@@ -154,6 +151,9 @@ int ExecuteFile(const std::string& command_line, const std::string& executable,
   DWORD exit_code = 0;
   if (!::GetExitCodeProcess(process.process(), &exit_code)) exit_code = ::GetLastError();
   restore.Now();
+  if (remains && job.contained()) {
+    *remains = KeepRemains(std::move(job_owner), std::move(process_owner));
+  }
   const int result = static_cast<int>(exit_code);
   LogInfo("operation : ExecuteFile; remarks : \"Process exited with exit code %d\"; exit_code : %d;",
           result, result);

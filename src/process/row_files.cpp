@@ -59,6 +59,13 @@ bool RowFiles::IsFile(const std::string& path) {
   return Probe(path, false, [&] { return platform_.IsExistingFile(Native(path)); });
 }
 
+std::string RowFiles::ReadHead(const std::string& path, size_t max_bytes) {
+  return Probe(path, std::string(), [&] {
+    std::string bytes;
+    return platform_.ReadFileHead(Native(path), max_bytes, &bytes) == 0 ? bytes : std::string();
+  });
+}
+
 bool RowFiles::IsDirectory(const std::string& path) {
   return Probe(path, false, [&] { return platform_.IsExistingDirectory(Native(path)); });
 }

@@ -11,6 +11,7 @@
 
 #include "inventory/uninstall_entry.h"
 #include "process/launch_platform.h"
+#include "uninstall/installer_technology.h"
 
 namespace varnok {
 
@@ -40,7 +41,7 @@ RowAccess ResolveRowAccess(LaunchPlatform& platform, const UninstallEntry& entry
 // File-system steps for one row. A step touches the disk only for a local absolute path and, for
 // a row routed to its owner's session, while acting as the owner; a refused step, or one whose
 // impersonation fails, reads as "nothing there". Logs nothing.
-class RowFiles {
+class RowFiles : public UninstallerFiles {
  public:
   RowFiles(LaunchPlatform& platform, const RowAccess& access)
       : platform_(platform), access_(access) {}
@@ -49,7 +50,8 @@ class RowFiles {
   // every other path.
   std::string Native(const std::string& path);
 
-  bool IsFile(const std::string& path);
+  bool IsFile(const std::string& path) override;
+  std::string ReadHead(const std::string& path, size_t max_bytes) override;
   bool IsDirectory(const std::string& path);
   std::vector<std::string> ListFiles(const std::string& folder);
   int64_t FileSize(const std::string& path);

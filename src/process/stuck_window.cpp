@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "log/log.h"
+
 namespace varnok {
 namespace {
 
@@ -15,6 +17,15 @@ bool SameWork(const LaunchActivity& a, const LaunchActivity& b) {
 }
 
 }  // namespace
+
+void LogStuckWindow(const LaunchWindow& window, unsigned long idle_ms) {
+  LogError("operation : ExecuteFile; status : failure; remarks : \"The uninstaller shows a window "
+           "in session 0, where nobody can answer it, and has done nothing for %d s. Ending "
+           "it.\"; window_title : \"%s\"; window_class : \"%s\"; process : \"%s\"; process_id : "
+           "%d;",
+           static_cast<int>(idle_ms / 1000), window.title.c_str(), window.class_name.c_str(),
+           window.process.c_str(), static_cast<int>(window.process_id));
+}
 
 bool StuckWindowCheck::IsStuck(unsigned long long now_ms, const LaunchActivity& activity) {
   // Idle only between two equal readings that both show a window: a window that comes and goes

@@ -20,6 +20,29 @@ struct LaunchActivity {
   bool shows_window = false;               // one of them has a visible top-level window
 };
 
+// A top-level window of a launch, as the log names it.
+struct LaunchWindow {
+  std::string title;
+  std::string class_name;
+  std::string process;  // the image path of the process that owns it
+  unsigned long process_id = 0;
+};
+
+// The stuck-window ERROR line: the window, and how long nothing happened.
+void LogStuckWindow(const LaunchWindow& window, unsigned long idle_ms);
+
+// What a watched launch leaves running once its first process has ended: the uninstaller's
+// copies and children, found by their membership of its job.
+class LaunchRemains {
+ public:
+  virtual ~LaunchRemains() = default;
+  // What they have done so far (`process_ids` holds only those still running); `window` names
+  // the window that `shows_window` reports.
+  virtual LaunchActivity ReadActivity(LaunchWindow* window) = 0;
+  // Ends every one of them.
+  virtual void End(unsigned exit_code) = 0;
+};
+
 // Fed one reading at a time; says when the launch has shown a window for `idle_limit_ms` in a
 // row while its processes neither used CPU, nor did I/O, nor started or ended.
 class StuckWindowCheck {

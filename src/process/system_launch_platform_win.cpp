@@ -22,81 +22,86 @@ bool WaitForInstallerLockFree(unsigned long timeout_ms) {
   return win32::MutexLock(lock.get(), timeout_ms).acquired();
 }
 
-class Win32LaunchPlatform : public LaunchPlatform {
- public:
-  bool IsRunningAsSystem() override { return varnok::IsRunningAsSystem(); }
-  SessionList GetActiveUserSessions() override { return varnok::GetActiveUserSessions(); }
-  bool ImpersonateSessionUser(unsigned long session_id) override {
-    PreloadVersionLibrary();
-    return varnok::ImpersonateSessionUser(session_id);
-  }
-  void RevertToSelf() override { ::RevertToSelf(); }
-  int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
-                                 unsigned long session_id, const std::string& executable,
-                                 bool elevate, const std::string& desktop) override {
-    return varnok::CreateProcessInUserSession(command_line, timeout_ms, session_id, executable,
-                                              elevate, desktop);
-  }
-  int ExecuteFile(const std::string& command_line, const std::string& executable,
-                  const std::string& working_directory, unsigned minutes,
-                  unsigned long stuck_window_ms) override {
-    return varnok::ExecuteFile(command_line, executable, working_directory, minutes,
-                               stuck_window_ms);
-  }
-  bool IsInstallerLockHeld() override { return !WaitForInstallerLockFree(0); }
-  bool WaitForInstallerLock(unsigned long timeout_ms) override {
-    return WaitForInstallerLockFree(timeout_ms);
-  }
-  std::string GetMsiexecPath() override { return varnok::GetMsiexecPath(); }
-  std::set<unsigned long> SessionsWithShell() override { return varnok::SessionsWithShell(); }
-  unsigned long CurrentSessionId() override {
-    DWORD session = 0;
-    return ::ProcessIdToSessionId(::GetCurrentProcessId(), &session) ? session : 0;
-  }
-  void StartShellHere() override { varnok::StartShellHere(); }
-  std::string WindowsDirectory() override { return RealWindowsDirectory(); }
-  bool IsWow64() override {
-    BOOL wow64 = FALSE;
-    return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
-  }
-  bool IsWindows64Bit() override {
-    // The machine's own architecture, whatever this program was built for.
-    SYSTEM_INFO info{};
-    ::GetNativeSystemInfo(&info);
-    return info.wProcessorArchitecture != PROCESSOR_ARCHITECTURE_INTEL;
-  }
-  bool IsExistingFile(const std::string& path) override {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-  }
-  bool IsExistingDirectory(const std::string& path) override {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-  }
-  std::vector<std::string> ListFiles(const std::string& folder) override {
-    return varnok::ListFiles(folder);
-  }
-  int64_t QueryFileSize(const std::string& path) override { return varnok::QueryFileSize(path); }
-  FileVersionInfo ReadFileVersion(const std::string& path) override {
-    return varnok::ReadFileVersion(path);
-  }
-  unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security) override {
-    return varnok::ReadFileSecurity(path, security);
-  }
-  std::vector<std::string> GetAdministratorsMembers() override {
-    return varnok::GetAdministratorsMembers();
-  }
-  std::string LookupAccountName(const std::string& sid) override {
-    return LookupAccountNameOfSid(sid);
-  }
-  unsigned long long NowMs() override { return ::GetTickCount64(); }
-  void Sleep(unsigned milliseconds) override { ::Sleep(milliseconds); }
-};
-
 }  // namespace
 
+bool SystemPlatform::IsRunningAsSystem() { return varnok::IsRunningAsSystem(); }
+SessionList SystemPlatform::GetActiveUserSessions() { return varnok::GetActiveUserSessions(); }
+bool SystemPlatform::ImpersonateSessionUser(unsigned long session_id) {
+  PreloadVersionLibrary();
+  return varnok::ImpersonateSessionUser(session_id);
+}
+void SystemPlatform::RevertToSelf() { ::RevertToSelf(); }
+int SystemPlatform::CreateProcessInUserSession(const std::string& command_line,
+                                               unsigned long timeout_ms, unsigned long session_id,
+                                               const std::string& executable, bool elevate,
+                                               const std::string& desktop) {
+  return varnok::CreateProcessInUserSession(command_line, timeout_ms, session_id, executable,
+                                            elevate, desktop);
+}
+int SystemPlatform::ExecuteFile(const std::string& command_line, const std::string& executable,
+                                const std::string& working_directory, unsigned minutes,
+                                unsigned long stuck_window_ms,
+                                std::unique_ptr<LaunchRemains>* remains) {
+  return varnok::ExecuteFile(command_line, executable, working_directory, minutes, stuck_window_ms,
+                             remains);
+}
+bool SystemPlatform::IsInstallerLockHeld() { return !WaitForInstallerLockFree(0); }
+bool SystemPlatform::WaitForInstallerLock(unsigned long timeout_ms) {
+  return WaitForInstallerLockFree(timeout_ms);
+}
+std::string SystemPlatform::GetMsiexecPath() { return varnok::GetMsiexecPath(); }
+std::set<unsigned long> SystemPlatform::SessionsWithShell() { return varnok::SessionsWithShell(); }
+unsigned long SystemPlatform::CurrentSessionId() {
+  DWORD session = 0;
+  return ::ProcessIdToSessionId(::GetCurrentProcessId(), &session) ? session : 0;
+}
+void SystemPlatform::StartShellHere() { varnok::StartShellHere(); }
+std::string SystemPlatform::WindowsDirectory() { return RealWindowsDirectory(); }
+bool SystemPlatform::IsWow64() {
+  BOOL wow64 = FALSE;
+  return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+}
+bool SystemPlatform::IsWindows64Bit() {
+  // The machine's own architecture, whatever this program was built for.
+  SYSTEM_INFO info{};
+  ::GetNativeSystemInfo(&info);
+  return info.wProcessorArchitecture != PROCESSOR_ARCHITECTURE_INTEL;
+}
+bool SystemPlatform::IsExistingFile(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+bool SystemPlatform::IsExistingDirectory(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+std::vector<std::string> SystemPlatform::ListFiles(const std::string& folder) {
+  return varnok::ListFiles(folder);
+}
+int64_t SystemPlatform::QueryFileSize(const std::string& path) {
+  return varnok::QueryFileSize(path);
+}
+unsigned long SystemPlatform::ReadFileHead(const std::string& path, size_t max_bytes,
+                                           std::string* bytes) {
+  return varnok::ReadFileHead(path, max_bytes, bytes);
+}
+FileVersionInfo SystemPlatform::ReadFileVersion(const std::string& path) {
+  return varnok::ReadFileVersion(path);
+}
+unsigned long SystemPlatform::ReadFileSecurity(const std::string& path, FileSecurity* security) {
+  return varnok::ReadFileSecurity(path, security);
+}
+std::vector<std::string> SystemPlatform::GetAdministratorsMembers() {
+  return varnok::GetAdministratorsMembers();
+}
+std::string SystemPlatform::AccountNameOfSid(const std::string& sid) {
+  return LookupAccountNameOfSid(sid);
+}
+unsigned long long SystemPlatform::NowMs() { return ::GetTickCount64(); }
+void SystemPlatform::Sleep(unsigned milliseconds) { ::Sleep(milliseconds); }
+
 LaunchPlatform& SystemLaunchPlatform() {
-  static Win32LaunchPlatform platform;
+  static SystemPlatform platform;
   return platform;
 }
 

@@ -32,14 +32,15 @@ int RunInOwnerSession(LaunchPlatform& platform, ShellWatch& shells, const Launch
 }
 
 int RunDirectly(LaunchPlatform& platform, ShellWatch& shells, const std::string& program,
-                const std::string& arguments) {
+                const std::string& arguments, std::unique_ptr<LaunchRemains>* remains) {
   const std::string command_line = Quoted(program) + (arguments.empty() ? "" : " " + arguments);
   // A window in session 0 is on a desktop nobody sees; in a user's session someone may answer it.
-  const unsigned long stuck_window_ms =
-      platform.CurrentSessionId() == 0 ? kStuckWindowIdleMs : 0;
+  const bool watched = platform.CurrentSessionId() == 0;
+  const unsigned long stuck_window_ms = watched ? kStuckWindowIdleMs : 0;
   shells.BeforeLaunch();
-  const int result = platform.ExecuteFile(command_line, program, FolderOf(program),
-                                          kUninstallTimeoutMinutes, stuck_window_ms);
+  const int result =
+      platform.ExecuteFile(command_line, program, FolderOf(program), kUninstallTimeoutMinutes,
+                           stuck_window_ms, watched ? remains : nullptr);
   shells.AfterLaunch();
   return result;
 }
@@ -54,7 +55,7 @@ int RefuseNonLocal(const std::string& path, std::string* remarks) {
 
 std::string AccountText(LaunchPlatform& platform, const std::string& sid) {
   if (sid.empty()) return std::string();
-  const std::string name = platform.LookupAccountName(sid);
+  const std::string name = platform.AccountNameOfSid(sid);
   return name.empty() ? sid : name + " (" + sid + ")";
 }
 
@@ -130,7 +131,8 @@ std::optional<std::string> CheckLaunchAsSystem(LaunchPlatform& platform, const s
 
 int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
                             InstallerLockWait& installer, const UninstallCommand& command,
-                            const LaunchTarget& target, std::string* remarks) {
+                            const LaunchTarget& target, std::string* remarks,
+                            std::unique_ptr<LaunchRemains>* remains) {
   remarks->clear();
   if (command.command_line.empty()) {
     *remarks = "Uninstall command could not be constructed";
@@ -154,7 +156,7 @@ int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
     if (in_owner_session) {
       return RunInOwnerSession(platform, shells, target, program, " " + arguments, true);
     }
-    return RunDirectly(platform, shells, program, arguments);
+    return RunDirectly(platform, shells, program, arguments, remains);
   }
   if (target.file.empty()) {
     *remarks = "Uninstall executable not found on disk: " + command.executable +
@@ -177,7 +179,7 @@ int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
     }
   }
   if (installer_removal) installer.BeforeLaunch();
-  return RunDirectly(platform, shells, target.file, arguments);
+  return RunDirectly(platform, shells, target.file, arguments, remains);
 }
 
 }  // namespace varnok

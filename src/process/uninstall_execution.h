@@ -42,10 +42,13 @@ struct LaunchTarget {
 // Around every launch, `shells` restores the desktop shell of any session that lost it. Before
 // msiexec or the uninstaller of a Windows Installer row, `installer` waits while another
 // installation holds Windows Installer's lock. In session 0, where nobody can answer a window, a
-// direct launch that shows one and does nothing for kStuckWindowIdleMs is ended (258).
+// direct launch that shows one and does nothing for kStuckWindowIdleMs is ended (258), and one
+// that ends on its own hands what it left running to `remains` (when given), so that those can
+// be watched the same way.
 int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
                             InstallerLockWait& installer, const UninstallCommand& command,
-                            const LaunchTarget& target, std::string* remarks);
+                            const LaunchTarget& target, std::string* remarks,
+                            std::unique_ptr<LaunchRemains>* remains = nullptr);
 
 // A per-user row under LocalSystem whose owner has no session: the ERROR line, and the remarks
 // of the row's failure.

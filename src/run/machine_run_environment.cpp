@@ -39,11 +39,20 @@ std::string MachineRunEnvironment::GetFileVersion(const RowAccess& access,
   return varnok::GetFileVersion(files, path);
 }
 
+RecognizedTechnology MachineRunEnvironment::RecognizeTechnology(const RowAccess& access,
+                                                                const UninstallEntry& entry,
+                                                                const std::string& uninstaller) {
+  RowFiles files(platform_, access);
+  return varnok::RecognizeTechnology(entry, GetRowValueNames(registry_, entry), uninstaller, files);
+}
+
 int MachineRunEnvironment::ExecuteUninstallCommand(const UninstallEntry&,
                                                    const UninstallCommand& command,
                                                    const LaunchTarget& target,
-                                                   std::string* remarks) {
-  return varnok::ExecuteUninstallCommand(platform_, shells_, installer_, command, target, remarks);
+                                                   std::string* remarks,
+                                                   std::unique_ptr<LaunchRemains>* remains) {
+  return varnok::ExecuteUninstallCommand(platform_, shells_, installer_, command, target, remarks,
+                                         remains);
 }
 
 void MachineRunEnvironment::RestoreDesktopShell() { shells_.AtRunEnd(); }
@@ -78,5 +87,7 @@ std::unique_ptr<KeyChangeWatch> MachineRunEnvironment::WatchUninstallKey(
 }
 
 unsigned long long MachineRunEnvironment::NowMs() { return platform_.NowMs(); }
+
+void MachineRunEnvironment::Sleep(unsigned milliseconds) { platform_.Sleep(milliseconds); }
 
 }  // namespace varnok

@@ -24,11 +24,15 @@ class MachineRunEnvironment : public RunEnvironment {
   std::string FindMainExecutable(const RowAccess& access, const std::string& folder,
                                  const std::string& hint) override;
   std::string GetFileVersion(const RowAccess& access, const std::string& path) override;
+  RecognizedTechnology RecognizeTechnology(const RowAccess& access, const UninstallEntry& entry,
+                                           const std::string& uninstaller) override;
   int ExecuteUninstallCommand(const UninstallEntry& entry, const UninstallCommand& command,
-                              const LaunchTarget& target, std::string* remarks) override;
+                              const LaunchTarget& target, std::string* remarks,
+                              std::unique_ptr<LaunchRemains>* remains) override;
   void RestoreDesktopShell() override;
   std::unique_ptr<KeyChangeWatch> WatchUninstallKey(const UninstallEntry& entry) override;
   unsigned long long NowMs() override;
+  void Sleep(unsigned milliseconds) override;
 
  private:
   RegistrySource& registry_;

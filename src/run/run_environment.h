@@ -12,6 +12,7 @@
 #include "inventory/uninstall_entry.h"
 #include "process/row_files.h"
 #include "process/uninstall_execution.h"
+#include "uninstall/installer_technology.h"
 #include "uninstall/uninstall_command.h"
 
 namespace varnok {
@@ -31,17 +32,24 @@ class RunEnvironment {
   virtual std::string FindMainExecutable(const RowAccess& access, const std::string& folder,
                                          const std::string& hint) = 0;
   virtual std::string GetFileVersion(const RowAccess& access, const std::string& path) = 0;
+  // The tool that built the row's uninstaller `uninstaller` (the file that will run, or empty),
+  // from the row's values and, read as `access` says, its file (see RecognizeTechnology).
+  virtual RecognizedTechnology RecognizeTechnology(const RowAccess& access,
+                                                   const UninstallEntry& entry,
+                                                   const std::string& uninstaller) = 0;
 
   // Runs the command built for `entry` (see ExecuteUninstallCommand); returns the exit code and
-  // fills `remarks`.
+  // fills `remarks`, and `remains` with what a launch watched in session 0 left running.
   virtual int ExecuteUninstallCommand(const UninstallEntry& entry, const UninstallCommand& command,
-                                      const LaunchTarget& target, std::string* remarks) = 0;
+                                      const LaunchTarget& target, std::string* remarks,
+                                      std::unique_ptr<LaunchRemains>* remains) = 0;
   virtual void RestoreDesktopShell() = 0;
   // Wakes when the Uninstall key that holds `entry` changes (or, where that cannot be watched,
   // only at the end of each wait). Watching starts here, so a row that leaves after this call
   // is never missed.
   virtual std::unique_ptr<KeyChangeWatch> WatchUninstallKey(const UninstallEntry& entry) = 0;
   virtual unsigned long long NowMs() = 0;
+  virtual void Sleep(unsigned milliseconds) = 0;
 };
 
 }  // namespace varnok

@@ -10,6 +10,7 @@
 #include "log/log.h"
 #include "process/uninstall_execution.h"
 #include "run/bundles.h"
+#include "run/row_verification.h"
 #include "uninstall/classify.h"
 #include "uninstall/shared_uninstaller.h"
 #include "uninstall/uninstall_command.h"
@@ -18,8 +19,6 @@ namespace varnok {
 namespace {
 
 constexpr int kMaxNearMisses = 8;
-constexpr unsigned kVerifyStepMs = 30000;
-constexpr unsigned kVerifyLimitMs = 90000;
 
 void ReportNotFound(const RunOptions& options, const std::vector<UninstallEntry>& inventory) {
   LogError("operation : app_varnok; status : failure; remarks : \"Application not found "
@@ -89,9 +88,10 @@ class Run {
                                     const LocatedUninstaller& located, bool* refused);
   void RunAndVerify(const UninstallEntry& entry, const UninstallCommand& command,
                     const LaunchTarget& target, const HandledProduct& product, bool main_bundle);
+  InstallerTechnology RecognizeTechnology(const UninstallEntry& entry, const RowAccess& access,
+                                          const LocatedUninstaller& located);
   void FailRow(int code, const std::string& remarks);
   void RefusePath(const std::string& path);
-  bool WaitUntilGone(const UninstallEntry& entry);
   int ChooseExitCode();
 
   const RunOptions& options_;
@@ -184,8 +184,9 @@ void Run::ProcessEntry(const UninstallEntry& entry) {
   const NamesFile split_as_located = [&chosen](const std::string& candidate) {
     return !chosen.empty() && candidate == chosen;
   };
-  const UninstallCommand command =
-      BuildUninstallCommand(entry, options_.ExeArgs, env_.GetMsiexecPath(), split_as_located);
+  const InstallerTechnology technology = RecognizeTechnology(entry, access, located);
+  const UninstallCommand command = BuildUninstallCommand(
+      entry, options_.ExeArgs, env_.GetMsiexecPath(), split_as_located, technology);
   if (command.command_line.empty()) {
     ++counters_.failed;  // the builder has logged why
     return;
@@ -209,6 +210,25 @@ void Run::ProcessEntry(const UninstallEntry& entry) {
   target.file = located.file;
   target.windows_installer = entry.is_windows_installer;
   RunAndVerify(entry, command, target, product, main_bundle);
+}
+
+// The tool that built an executable uninstaller decides its silent arguments, unless the operator
+// gave the arguments: then nothing is read and the command stays the operator's.
+InstallerTechnology Run::RecognizeTechnology(const UninstallEntry& entry, const RowAccess& access,
+                                             const LocatedUninstaller& located) {
+  if (IsMsiEntry(entry) || !options_.ExeArgs.empty()) return InstallerTechnology::kUnknown;
+  const RecognizedTechnology found = env_.RecognizeTechnology(access, entry, located.file);
+  if (found.technology == InstallerTechnology::kUnknown) return found.technology;
+  if (HasSilentArguments(found.technology)) {
+    LogInfo("operation : app_varnok; installer_technology : \"%s\"; evidence : \"%s\";",
+            TechnologyName(found.technology), found.evidence.c_str());
+  } else {
+    LogInfo("operation : app_varnok; installer_technology : \"%s\"; evidence : \"%s\"; remarks : "
+            "\"No reliable silent switch is known for these uninstallers; the generic switch is "
+            "used.\";",
+            TechnologyName(found.technology), found.evidence.c_str());
+  }
+  return found.technology;
 }
 
 // A per-user row under LocalSystem whose owner cannot be acted as: nothing of it is run or read
@@ -339,8 +359,9 @@ void Run::RunAndVerify(const UninstallEntry& entry, const UninstallCommand& comm
     target.user_timeout_ms = static_cast<unsigned long>(kUninstallTimeoutMs - spent);
   }
   std::string remarks;
+  std::unique_ptr<LaunchRemains> remains;
   const unsigned long long started = env_.NowMs();
-  const int exit_code = env_.ExecuteUninstallCommand(entry, command, target, &remarks);
+  const int exit_code = env_.ExecuteUninstallCommand(entry, command, target, &remarks, &remains);
   if (owner_session) owner_time_spent_[target.access.owner_sid] += env_.NowMs() - started;
   LogInfo("operation : app_varnok; exit_code : %d;", exit_code);
   if (exit_code == 1605) {
@@ -359,6 +380,7 @@ void Run::RunAndVerify(const UninstallEntry& entry, const UninstallCommand& comm
     LogInfo("operation : app_varnok; remarks : \"VERIFY: registry key gone. SUCCESS.\";");
     ++counters_.success;
     if (main_bundle) handled_products_.insert(product);
+    EndOrphanWindows(env_, remains.get());
     return;
   }
   if (main_bundle) {
@@ -366,36 +388,17 @@ void Run::RunAndVerify(const UninstallEntry& entry, const UninstallCommand& comm
             "present. Marking bundle success; nested MSI/EXE will be skipped.\";");
     ++counters_.success;
     handled_products_.insert(product);
+    EndOrphanWindows(env_, remains.get());
     return;
   }
   LogInfo("operation : app_varnok; remarks : \"VERIFY: process ok but registry key still present. "
           "Check manually.\";");
-  if (WaitUntilGone(entry)) {
+  if (WaitUntilGone(env_, entry, remains.get())) {
     ++counters_.success;
+    EndOrphanWindows(env_, remains.get());
   } else {
     ++counters_.failed;
   }
-}
-
-// Many uninstallers return before their work is done (a copy of themselves finishes it): wait
-// up to 30, 60 and 90 s, looking again whenever the Uninstall key changes, and stop as soon as
-// the row has gone. True when it has gone.
-bool Run::WaitUntilGone(const UninstallEntry& entry) {
-  const std::unique_ptr<KeyChangeWatch> watch = env_.WatchUninstallKey(entry);
-  bool present = env_.IsUninstallEntryPresent(entry);
-  unsigned step = 0;
-  while (present && step < kVerifyLimitMs) {
-    step += kVerifyStepMs;
-    const unsigned long long deadline = env_.NowMs() + step;
-    for (unsigned long long now = env_.NowMs(); present && now < deadline; now = env_.NowMs()) {
-      watch->Wait(static_cast<unsigned long>(deadline - now));
-      present = env_.IsUninstallEntryPresent(entry);
-    }
-  }
-  // Log readers match this line as it has always been written.
-  LogInfo("operation : app_varnk; remarks : \"Registry after exponential backoff %s\"",
-          present ? "exists" : "does not exists");
-  return !present;
 }
 
 int Run::ChooseExitCode() {

@@ -82,7 +82,8 @@ void BuildMsiCommand(const UninstallEntry& entry, std::string_view msiexec_path,
 }
 
 void BuildExecutableCommand(const UninstallEntry& entry, std::string_view exe_args,
-                            const NamesFile& names_file, UninstallCommand* command) {
+                            const NamesFile& names_file, InstallerTechnology technology,
+                            UninstallCommand* command) {
   std::string executable;
   std::string arguments;
   if (!exe_args.empty()) {
@@ -93,6 +94,14 @@ void BuildExecutableCommand(const UninstallEntry& entry, std::string_view exe_ar
       return;
     }
     arguments = Trim(exe_args);
+  } else if (HasSilentArguments(technology)) {
+    // The publisher's own command, quiet one first, completed with what the tool that built the
+    // uninstaller needs to stay silent.
+    const StoredCommand source = entry.quiet_uninstall_string.empty()
+                                     ? StoredCommand::kUninstallString
+                                     : StoredCommand::kQuietUninstallString;
+    if (!SplitStoredCommand(entry, source, names_file, &executable, &arguments)) return;
+    arguments = AddSilentArguments(technology, arguments);
   } else if (!entry.quiet_uninstall_string.empty()) {
     if (!SplitStoredCommand(entry, StoredCommand::kQuietUninstallString, names_file, &executable,
                             &arguments)) {
@@ -118,7 +127,8 @@ void BuildExecutableCommand(const UninstallEntry& entry, std::string_view exe_ar
 }  // namespace
 
 UninstallCommand BuildUninstallCommand(const UninstallEntry& entry, std::string_view exe_args,
-                                       std::string_view msiexec_path, const NamesFile& names_file) {
+                                       std::string_view msiexec_path, const NamesFile& names_file,
+                                       InstallerTechnology technology) {
   UninstallCommand command;
   command.per_user = IsPerUserRoot(entry.root);
   if (IsMsiEntry(entry)) {
@@ -132,7 +142,7 @@ UninstallCommand BuildUninstallCommand(const UninstallEntry& entry, std::string_
     return command;
   }
   command.search_folders.push_back(entry.install_location);
-  BuildExecutableCommand(entry, exe_args, names_file, &command);
+  BuildExecutableCommand(entry, exe_args, names_file, technology, &command);
   return command;
 }
 

@@ -112,7 +112,9 @@ TEST_F(WiredRun, LegitimateRowsStillRun) {
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(platform_.calls,
             (std::vector<std::string>{
-                "direct [\"" + cache + "\" /uninstall] [" + cache + "] in [C:\\ProgramData\\Package Cache\\{B1}] 30",
+                // A WiX Burn bundle, told by its Package Cache folder, is told to be quiet.
+                "direct [\"" + cache + "\" /uninstall /quiet /norestart] [" + cache +
+                    "] in [C:\\ProgramData\\Package Cache\\{B1}] 30",
                                 "direct [\"" + kMsiexec + "\" /X {11111111-2222-3333-4444-555555555555} /qn /norestart] [" +
                     kMsiexec + "] in [C:\\Windows\\system32] 30",
                                 "direct [\"" + pf + "\" /x /S] [" + pf + "] in [C:\\Program Files\\Contoso] 30",                 // The user's own row: in the user's session, with the user's token.
@@ -126,6 +128,31 @@ TEST_F(WiredRun, LegitimateRowsStillRun) {
   }
   // Only the machine-wide executables were judged: the file and its folders down to C:\.
   EXPECT_EQ(platform_.security_reads.size(), 5u + 4u);
+}
+
+TEST_F(WiredRun, TheToolIsToldFromTheRowsValuesAndFromTheUsersFileReadAsTheUser) {
+  const std::string inno = "C:\\Program Files\\Tailwind\\unins000.exe";
+  const std::string path = AddRow("", "Tailwind", "\"" + inno + "\"");
+  registry_.SetString(RegistryRoot::kLocalMachine, RegistryView::k64, path, "Inno Setup: App Path",
+                      "C:\\Program Files\\Tailwind");
+  AddFile(inno);
+  Removes(inno, "Tailwind");
+  const std::string nsis = "C:\\Users\\bob\\AppData\\Local\\Programs\\Litware\\uninst.exe";
+  AddRow(kBob, "Litware", nsis);
+  AddFile(nsis);
+  platform_.contents[nsis] = std::string(512, 'x') + std::string("\x01\0\0\0\xEF\xBE\xAD\xDENullsoftInst", 20);
+  Removes(nsis, "Litware");
+
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(platform_.calls,
+            (std::vector<std::string>{
+                "direct [\"" + inno + "\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART] [" + inno +
+                    "] in [C:\\Program Files\\Tailwind] 30",
+                "session 2 [" + nsis + "] [ /S] 1800000"}));
+  EXPECT_TRUE(Logged("installer_technology : \"Inno Setup\"; evidence : \"the row has Inno Setup: values\";"));
+  EXPECT_TRUE(Logged("installer_technology : \"NSIS\"; evidence : \"the uninstaller holds the NSIS marker\";"));
+  EXPECT_NE(std::find(platform_.probes.begin(), platform_.probes.end(), "head " + nsis + " as 2"),
+            platform_.probes.end());
 }
 
 TEST_F(WiredRun, AUsersRowsNeverReachSystem) {

@@ -429,7 +429,8 @@ TEST(UninstallRun, APerUserRowIsHandledAsItsOwnerOrNotAtAll) {
   EXPECT_EQ(present.launches[0].target.file, "C:\\Users\\bob\\foo\\uninstall.exe");
   EXPECT_EQ(present.probes, (std::vector<std::string>{"access " + row.registry_path,
                                                       "locate \"C:\\Users\\bob\\foo\\uninstall.exe\"",
-                                                      "main C:\\Users\\bob\\foo"}));
+                                                      "main C:\\Users\\bob\\foo",
+                                                      "recognize C:\\Users\\bob\\foo\\uninstall.exe"}));
 }
 
 TEST(UninstallRun, MachineWideRowsRunBeforePerUserRows) {
@@ -581,8 +582,63 @@ TEST(UninstallRun, WhatIfLocatesTheUninstallerToo) {
   o.WhatIf = true;
   RunWith(o, env);
   EXPECT_EQ(env.probes, (std::vector<std::string>{"access " + kU + "Foo", "locate \"C:\\Foo\\uninstall.exe\"",
-                                                  "main C:\\Foo"}));
+                                                  "main C:\\Foo", "recognize C:\\Foo\\uninstall.exe"}));
   EXPECT_TRUE(env.launches.empty());
+}
+
+TEST(UninstallRun, TheRecognisedToolIsNamedBeforeTheCommandItDecides) {
+  const std::string nsis = "C:\\Litware\\uninst.exe";
+  struct Case {
+    const char* what;
+    UninstallEntry row;
+    InstallerTechnology technology;
+    std::string exe_args;
+    std::string technology_line;  // empty: none, and nothing is read
+    std::string command;
+  };
+  const std::string shield = "INFO operation : app_varnok; installer_technology : \"InstallShield\"; "
+                             "evidence : \"seen\"; remarks : \"No reliable silent switch is known for "
+                             "these uninstallers; the generic switch is used.\";";
+  const Case cases[] = {
+      {"NSIS", Row("Lit", "Litware", "2.4", nsis), InstallerTechnology::kNsis, "",
+       "INFO operation : app_varnok; installer_technology : \"NSIS\"; evidence : \"seen\";",
+       "\"" + nsis + "\" /S"},
+      {"the operator's arguments win", Row("Lit", "Litware", "2.4", nsis), InstallerTechnology::kNsis,
+       "/quiet", "", "\"" + nsis + "\" /quiet"},
+      {"InstallShield", Row("Lit", "Litware", "2.4", "\"C:\\IS\\setup.exe\" -removeonly"),
+       InstallerTechnology::kInstallShield, "", shield, "\"C:\\IS\\setup.exe\" -removeonly /S"},
+      {"Windows Installer rows are never asked about",
+       MsiRow("{12345678-90AB-CDEF-1234-567890ABCDEF}", "Litware", "2.4"), InstallerTechnology::kNsis,
+       "", "", "msiexec.exe /X {12345678-90AB-CDEF-1234-567890ABCDEF} /qn /norestart"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeRunEnvironment env;
+    env.inventory = {c.row};
+    env.technologies[c.row.registry_path] = {c.technology, "seen"};
+    RunOptions options = Options("Litware", "Exact", "2.4");
+    options.ExeArgs = c.exe_args;
+    const Result r = RunWith(options, env);
+    EXPECT_EQ(r.exit_code, 0);
+    const auto recognised = std::find_if(r.lines.begin(), r.lines.end(), [](const std::string& l) {
+      return l.find("installer_technology") != std::string::npos;
+    });
+    const auto installer = std::find_if(r.lines.begin(), r.lines.end(), [](const std::string& l) {
+      return l.find("installer_type") != std::string::npos;
+    });
+    ASSERT_NE(installer, r.lines.end());
+    EXPECT_NE(installer->find(c.command), std::string::npos) << *installer;
+    EXPECT_EQ(std::count(env.probes.begin(), env.probes.end(), "recognize " + nsis) +
+                  std::count(env.probes.begin(), env.probes.end(), "recognize C:\\IS\\setup.exe"),
+              c.technology_line.empty() ? 0 : 1);
+    if (c.technology_line.empty()) {
+      EXPECT_EQ(recognised, r.lines.end());
+    } else {
+      ASSERT_NE(recognised, r.lines.end());
+      EXPECT_EQ(*recognised, c.technology_line);
+      EXPECT_EQ(recognised + 1, installer);
+    }
+  }
 }
 
 }  // namespace

@@ -30,6 +30,7 @@ class FakeLaunchPlatform : public LaunchPlatform {
   std::map<std::string, std::vector<std::string>> listings;
   std::map<std::string, int64_t> sizes;
   std::map<std::string, std::string> versions;
+  std::map<std::string, std::string> contents;  // path -> the file's bytes
   std::map<std::string, std::string> sddl;  // path -> descriptor; default kAdminOnlySddl
   std::set<std::string> unreadable_security;
   std::set<std::string> links;
@@ -41,6 +42,8 @@ class FakeLaunchPlatform : public LaunchPlatform {
   bool wow64 = false;
   bool windows_64bit = true;
   int result = 0;
+  // When set, what a watched launch leaves running.
+  std::function<std::unique_ptr<LaunchRemains>()> make_remains;
   // When set, what a launch does and returns, given the application name.
   std::function<int(const std::string& executable)> on_launch;
   unsigned long long now_ms = 0;
@@ -79,12 +82,14 @@ class FakeLaunchPlatform : public LaunchPlatform {
   }
   int ExecuteFile(const std::string& command_line, const std::string& executable,
                   const std::string& working_directory, unsigned minutes,
-                  unsigned long stuck_window_ms) override {
+                  unsigned long stuck_window_ms,
+                  std::unique_ptr<LaunchRemains>* remains) override {
     calls.push_back("direct [" + command_line + "] [" + executable + "] in [" + working_directory +
                     "] " + std::to_string(minutes) +
                     (stuck_window_ms ? " stuck-window " + std::to_string(stuck_window_ms) : "") +
-                    Acting());
+                    (remains ? " keeps remains" : "") + Acting());
     now_ms += launch_ms;
+    if (remains && make_remains) *remains = make_remains();
     return on_launch ? on_launch(executable) : result;
   }
   std::string GetMsiexecPath() override { return msiexec; }
@@ -135,6 +140,14 @@ class FakeLaunchPlatform : public LaunchPlatform {
     }
     return info;
   }
+  unsigned long ReadFileHead(const std::string& path, size_t max_bytes,
+                             std::string* bytes) override {
+    probes.push_back("head " + path + Acting());
+    const auto it = contents.find(path);
+    if (it == contents.end()) return 2;
+    *bytes = it->second.substr(0, max_bytes);
+    return 0;
+  }
   unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security) override {
     security_reads.push_back(path + Acting());
     if (unreadable_security.count(path)) return 5;
@@ -144,7 +157,7 @@ class FakeLaunchPlatform : public LaunchPlatform {
     return 0;
   }
   std::vector<std::string> GetAdministratorsMembers() override { return administrators_members; }
-  std::string LookupAccountName(const std::string& sid) override {
+  std::string AccountNameOfSid(const std::string& sid) override {
     const auto it = account_names.find(sid);
     return it == account_names.end() ? std::string() : it->second;
   }

@@ -42,6 +42,12 @@ class FakeKey : public RegistryKey {
     return kErrorSuccess;
   }
 
+  unsigned long EnumValueName(unsigned long index, std::string* name) override {
+    if (index >= key_->values.size()) return kErrorNoMoreItems;
+    *name = std::next(key_->values.begin(), index)->first;
+    return kErrorSuccess;
+  }
+
   // The same key as opening the joined path from the root, injected failures included.
   unsigned long OpenSubkey(const std::string& name, std::unique_ptr<RegistryKey>* key) override {
     // As the Win32 registry behind the program does: an empty name would reopen this very key.

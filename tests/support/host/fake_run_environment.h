@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -34,6 +35,9 @@ class FakeRunEnvironment : public RunEnvironment {
   std::vector<std::string> missing_files;
   std::map<std::string, std::string> found_instead;
   std::map<std::string, std::string> refused_paths;        // executable -> path refused
+  std::map<std::string, RecognizedTechnology> technologies;  // by registry_path
+  // By registry_path: what the row's launch leaves running, watched as in session 0.
+  std::map<std::string, std::function<std::unique_ptr<LaunchRemains>()>> remains_of;
 
   // Recorded.
   struct Launch {
@@ -96,9 +100,19 @@ class FakeRunEnvironment : public RunEnvironment {
     return it == file_versions.end() ? std::string() : it->second;
   }
 
+  RecognizedTechnology RecognizeTechnology(const RowAccess&, const UninstallEntry& entry,
+                                           const std::string& uninstaller) override {
+    probes.push_back("recognize " + uninstaller);
+    const auto it = technologies.find(entry.registry_path);
+    return it == technologies.end() ? RecognizedTechnology() : it->second;
+  }
+
   int ExecuteUninstallCommand(const UninstallEntry& entry, const UninstallCommand& command,
-                              const LaunchTarget& target, std::string* remarks) override {
+                              const LaunchTarget& target, std::string* remarks,
+                              std::unique_ptr<LaunchRemains>* remains) override {
     launches.push_back({entry.registry_path, command, target});
+    const auto left = remains_of.find(entry.registry_path);
+    if (remains && left != remains_of.end()) *remains = left->second();
     const std::string& path = entry.registry_path;
     const Outcome outcome = OutcomeOf(path);
     clock_ms += static_cast<long>(outcome.duration_ms);
@@ -122,6 +136,10 @@ class FakeRunEnvironment : public RunEnvironment {
   bool key_watch_works = true;
   std::vector<long> other_changes_at;  // clock times of changes to other rows of the key
   unsigned long long NowMs() override { return static_cast<unsigned long long>(clock_ms); }
+  void Sleep(unsigned milliseconds) override {
+    sleeps.push_back(milliseconds);
+    clock_ms += static_cast<long>(milliseconds);
+  }
 
  private:
   class Watch : public KeyChangeWatch {
