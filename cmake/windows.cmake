@@ -48,17 +48,19 @@ foreach(src IN LISTS TOOL_SOURCES)
   list(APPEND TOOL_TARGETS ${name})
 endforeach()
 
-# A 64-bit stand-in uninstaller for the i686 build's WOW64 test: the same program, built with
+# 64-bit stand-in uninstallers for the i686 build's WOW64 tests: the same programs, built with
 # the x86_64 compiler, to be found only in the 64-bit system folder.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   find_program(MINGW64_CXX x86_64-w64-mingw32-g++-posix REQUIRED)
-  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/tools/exit_with64.exe
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/tools
-    COMMAND ${MINGW64_CXX} -std=c++17 -O2 -static -o ${CMAKE_BINARY_DIR}/tools/exit_with64.exe
-            ${CMAKE_SOURCE_DIR}/tests/tools/exit_with.cpp
-    DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/exit_with.cpp)
-  add_custom_target(fixture_exit_with64 DEPENDS ${CMAKE_BINARY_DIR}/tools/exit_with64.exe)
-  list(APPEND TOOL_TARGETS fixture_exit_with64)
+  foreach(tool exit_with paramstr)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/tools/${tool}64.exe
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/tools
+      COMMAND ${MINGW64_CXX} -std=c++17 -O2 -static -o ${CMAKE_BINARY_DIR}/tools/${tool}64.exe
+              ${CMAKE_SOURCE_DIR}/tests/tools/${tool}.cpp
+      DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/${tool}.cpp)
+    add_custom_target(fixture_${tool}64 DEPENDS ${CMAKE_BINARY_DIR}/tools/${tool}64.exe)
+    list(APPEND TOOL_TARGETS fixture_${tool}64)
+  endforeach()
 endif()
 
 # Fixture programs for the file-version tests: one with a version resource, one without.

@@ -37,19 +37,22 @@ class LaunchPlatform {
   // Makes the calling thread act as the user of a session (its token from the session) until
   // RevertToSelf. False when it cannot; the thread then still acts as itself.
   virtual bool ImpersonateSessionUser(unsigned long session_id) = 0;
-  virtual void RevertToSelf() = 0;
+  // False when the thread could not stop acting as the user (see RevertFailed).
+  [[nodiscard]] virtual bool RevertToSelf() = 0;
 
-  // Launches. `executable` is the application name handed to Windows. A user-session launch
+  // Launches. `executable` is the application name handed to Windows, and `command_line` begins
+  // with the program's path in quotes, as the started program sees it. A user-session launch
   // with a time-out of 0 is not waited for. A direct launch with a `stuck_window_ms` other than 0
   // is ended when it shows a window and does nothing for that long (see StuckWindowCheck); with
-  // `remains` given, what it leaves running is handed over (see ExecuteFile).
+  // `remains` given, what it leaves running is handed over, and for an `installer_removal` the
+  // Windows Installer service's work counts as its own (see ExecuteFile).
   virtual int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                          unsigned long session_id, const std::string& executable,
-                                         bool elevate, const std::string& desktop) = 0;
+                                         const std::string& desktop) = 0;
   virtual int ExecuteFile(const std::string& command_line, const std::string& executable,
                           const std::string& working_directory, unsigned minutes,
-                          unsigned long stuck_window_ms,
-                          std::unique_ptr<LaunchRemains>* remains) = 0;
+                          unsigned long stuck_window_ms, std::unique_ptr<LaunchRemains>* remains,
+                          bool installer_removal) = 0;
   virtual std::string GetMsiexecPath() = 0;
 
   // Windows Installer's lock (Global\_MSIExecute): whether another process holds it now, and

@@ -21,13 +21,17 @@ bool ValidateCommandLine(const std::string& command_line, const std::string& exe
 // with it. With a `stuck_window_ms` other than 0, a program that shows a window and does nothing
 // for that long is ended as at the time-out (see StuckWindowCheck). With `remains` given, a
 // program that exited on its own hands over its job, so that what it left running can still be
-// watched (set only when the program ran in a job of its own).
+// watched (set only when the program ran in a job of its own). For an `installer_removal`, the
+// Windows Installer service's work counts as the program's own. The program gets
+// `working_directory` as its current directory; this process's own is given back as soon as the
+// program has been created. Where this process runs in a job, the launch is placed as
+// PlanDirectLaunch says.
 // Returns 87 for rejected input, the Win32 error when it cannot start, 0 when not waited for, 258
 // when ended at the time-out or at a stuck window, else the exit code.
 int ExecuteFile(const std::string& command_line, const std::string& executable,
                 const std::string& working_directory, unsigned minutes,
                 unsigned long stuck_window_ms = 0,
-                std::unique_ptr<LaunchRemains>* remains = nullptr);
+                std::unique_ptr<LaunchRemains>* remains = nullptr, bool installer_removal = false);
 // The current directory, or empty (logged) on failure or when it exceeds 259 characters.
 std::string _GetCurrentDirectory();
 // Changes the current directory; returns the previous one, or empty (logged) when nothing changed.

@@ -73,7 +73,8 @@ std::string _SetCurrentDirectory(const std::string& directory) {
 
 int ExecuteFile(const std::string& command_line, const std::string& executable,
                 const std::string& working_directory, unsigned minutes,
-                unsigned long stuck_window_ms, std::unique_ptr<LaunchRemains>* remains) {
+                unsigned long stuck_window_ms, std::unique_ptr<LaunchRemains>* remains,
+                bool installer_removal) {
   if (!ValidateCommandLine(command_line, executable)) {
     LogError("operation : ExecuteFile; status : failure; remarks : \"Invalid commandline or "
              "executable provided\";");
@@ -90,24 +91,30 @@ int ExecuteFile(const std::string& command_line, const std::string& executable,
     ~DirectoryRestore() { Now(); }
   } restore{_SetCurrentDirectory(working_directory)};
 
+  // No show flag: Windows would hide the program's first window with it, and that is typically
+  // its question, which the stuck-window watch must still find. CREATE_NO_WINDOW hides consoles.
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
   // Both outlive this call when the launch's remains are kept.
   auto process_owner = std::make_unique<win32::ProcessInformation>();
   win32::ProcessInformation& process = *process_owner;
   BOOL created = FALSE;
   DWORD create_error = 0;
+  const JobPlan plan = PlanDirectLaunch(ReadJobFacts());
   // A waited-for launch starts suspended, so that it is in its job before it can start anything.
-  const DWORD flags = CREATE_NO_WINDOW | (minutes == 0 ? 0 : CREATE_SUSPENDED);
+  const DWORD flags = CREATE_NO_WINDOW | (minutes == 0 ? 0 : CREATE_SUSPENDED) |
+                      (plan.break_away ? CREATE_BREAKAWAY_FROM_JOB : 0);
   {
     WritableText exe(executable);
     WritableText line(command_line);
+    WritableText directory(working_directory);
     created = ::CreateProcessA(exe.get(), line.get(), nullptr, nullptr, FALSE, flags, nullptr,
-                               nullptr, &startup, process.put());
+                               directory.get(), &startup, process.put());
     create_error = ::GetLastError();
   }
+  // Windows does not delete a folder that is a process's current directory: the uninstaller's
+  // own folder is given back before the wait, so that the uninstaller can remove it.
+  restore.Now();
   if (!created) {
     LogError("operation : ExecuteFile; remarks : \"Failed to create process for executable (%s) "
              "with commandline (%s)\"; error_code : %d;",
@@ -119,8 +126,9 @@ int ExecuteFile(const std::string& command_line, const std::string& executable,
             "configured. Hence returning immediately.\";");
     return 0;
   }
-  auto job_owner = std::make_unique<LaunchJob>();
+  auto job_owner = std::make_unique<LaunchJob>(plan);
   LaunchJob& job = *job_owner;
+  if (installer_removal) job.CountInstallerService();
   if (!job.Start(process)) {
     const DWORD error = ::GetLastError();
     ::TerminateProcess(process.process(), kProcessTimedOut);
@@ -150,7 +158,6 @@ int ExecuteFile(const std::string& command_line, const std::string& executable,
   }
   DWORD exit_code = 0;
   if (!::GetExitCodeProcess(process.process(), &exit_code)) exit_code = ::GetLastError();
-  restore.Now();
   if (remains && job.contained()) {
     *remains = KeepRemains(std::move(job_owner), std::move(process_owner));
   }

@@ -9,7 +9,9 @@ namespace varnok {
 
 RowAccess ResolveRowAccess(LaunchPlatform& platform, const UninstallEntry& entry) {
   RowAccess access;
-  access.native_system_folder = entry.view_64bit && platform.IsWow64();
+  // HKCU and HKEY_USERS are shared by both views: only the 64-bit machine-wide view is 64-bit.
+  access.native_system_folder =
+      entry.root == RegistryRoot::kLocalMachine && entry.view_64bit && platform.IsWow64();
   if (!IsPerUserRoot(entry.root) || !platform.IsRunningAsSystem()) return access;
   access.owner_sid = OwnerSidOf(entry);
   const SessionList sessions = platform.GetActiveUserSessions();
@@ -25,7 +27,7 @@ RowAccess ResolveRowAccess(LaunchPlatform& platform, const UninstallEntry& entry
     access.route = RowAccess::Route::kOwnerUnavailable;
     return access;
   }
-  platform.RevertToSelf();
+  if (!platform.RevertToSelf()) throw RevertFailed();
   access.route = RowAccess::Route::kOwnerSession;
   return access;
 }
@@ -41,18 +43,36 @@ std::string RowFiles::Native(const std::string& path) {
   return windows_directory_ + "\\Sysnative" + path.substr(n);
 }
 
+std::string AsStartedProgramSeesIt(const std::string& path, const std::string& windows_directory) {
+  if (windows_directory.empty()) return path;
+  const std::string sysnative = windows_directory + "\\Sysnative";
+  const size_t n = sysnative.size();
+  if (path.size() <= n || !EqualsNoCase(std::string_view(path).substr(0, n), sysnative)) return path;
+  if (path[n] != '\\' && path[n] != '/') return path;  // "Sysnativex"
+  return windows_directory + "\\System32" + path.substr(n);
+}
+
 template <typename Result, typename Step>
 Result RowFiles::Probe(const std::string& path, Result nothing, Step step) {
   if (!IsLocalAbsolutePath(path)) return nothing;
   if (access_.route == RowAccess::Route::kDirect) return step();
   if (access_.route != RowAccess::Route::kOwnerSession) return nothing;
   if (!platform_.ImpersonateSessionUser(access_.session_id)) return nothing;
-  // Reverted on every path out, including an exception from the step.
+  // Reverted on every path out, including an exception from the step (which ends the run).
   struct Revert {
     LaunchPlatform& platform;
-    ~Revert() { platform.RevertToSelf(); }
+    bool done = false;
+    bool Now() {
+      done = true;
+      return platform.RevertToSelf();
+    }
+    ~Revert() {
+      if (!done) (void)platform.RevertToSelf();
+    }
   } revert{platform_};
-  return step();
+  Result result = step();
+  if (!revert.Now()) throw RevertFailed();
+  return result;
 }
 
 bool RowFiles::IsFile(const std::string& path) {

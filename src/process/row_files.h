@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,15 @@
 #include "uninstall/installer_technology.h"
 
 namespace varnok {
+
+// The thread could not stop acting as a row's owner. Nothing more may be done in it as SYSTEM
+// would be done as that user instead: the run ends (51006).
+class RevertFailed : public std::runtime_error {
+ public:
+  RevertFailed()
+      : std::runtime_error("the thread could not stop acting as a row's owner (RevertToSelf "
+                           "failed)") {}
+};
 
 // How a row is handled on this machine.
 struct RowAccess {
@@ -26,16 +36,16 @@ struct RowAccess {
   Route route = Route::kDirect;
   unsigned long session_id = 0;
   std::string owner_sid;
-  // A row of the 64-bit view (machine-wide or per-user) read by this 32-bit program on 64-bit
-  // Windows: its paths under <windir>\System32 mean the 64-bit folder, which the program reaches
-  // as <windir>\Sysnative.
+  // A machine-wide row of the 64-bit view read by this 32-bit program on 64-bit Windows: its
+  // paths under <windir>\System32 mean the 64-bit folder, which the program reaches as
+  // <windir>\Sysnative. (A user's hive is one key for both views: its rows say nothing of this.)
   bool native_system_folder = false;
 };
 
 // kDirect unless the program runs as LocalSystem and the row comes from a user's hive; then the
 // session whose user has the SID of the row's hive (first by user name), checked by acting as
 // that user once. Asks for the session list only in that case. Sets native_system_folder for a
-// row of the 64-bit view under WOW64.
+// machine-wide row of the 64-bit view under WOW64.
 RowAccess ResolveRowAccess(LaunchPlatform& platform, const UninstallEntry& entry);
 
 // File-system steps for one row. A step touches the disk only for a local absolute path and, for
@@ -65,6 +75,10 @@ class RowFiles : public UninstallerFiles {
   RowAccess access_;
   std::string windows_directory_;  // read on first use
 };
+
+// `path` as a 64-bit program started through it sees it: <windir>\Sysnative\... is its
+// <windir>\System32\...; every other path unchanged.
+std::string AsStartedProgramSeesIt(const std::string& path, const std::string& windows_directory);
 
 // Where a stored command's uninstaller is on disk.
 struct LocatedUninstaller {

@@ -30,7 +30,7 @@ void ShellWatch::RestoreLost(const std::set<unsigned long>& before) {
             static_cast<int>(session));
     if (system) {
       const std::string shell = platform_.WindowsDirectory() + "\\explorer.exe";
-      platform_.CreateProcessInUserSession(std::string(), 0, session, shell, false,
+      platform_.CreateProcessInUserSession("\"" + shell + "\"", 0, session, shell,
                                            kInteractiveDesktop);
     } else {
       platform_.StartShellHere();

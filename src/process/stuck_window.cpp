@@ -12,11 +12,18 @@ bool SameWork(const LaunchActivity& a, const LaunchActivity& b) {
   std::vector<unsigned long> b_ids = b.process_ids;
   std::sort(a_ids.begin(), a_ids.end());
   std::sort(b_ids.begin(), b_ids.end());
-  return a_ids == b_ids && a.cpu_time == b.cpu_time && a.io_operations == b.io_operations &&
-         a.io_bytes == b.io_bytes;
+  return a_ids == b_ids && a.cpu_time == b.cpu_time && a.cpu_cycles == b.cpu_cycles &&
+         a.io_operations == b.io_operations && a.io_bytes == b.io_bytes;
 }
 
 }  // namespace
+
+bool IsDialogWindow(const WindowFacts& window) {
+  if (window.right <= window.left || window.bottom <= window.top || !window.on_monitor) {
+    return false;
+  }
+  return window.class_name == "#32770" || (window.has_caption && window.enabled);
+}
 
 void LogStuckWindow(const LaunchWindow& window, unsigned long idle_ms) {
   LogError("operation : ExecuteFile; status : failure; remarks : \"The uninstaller shows a window "

@@ -14,11 +14,28 @@ constexpr unsigned long kStuckWindowIdleMs = 60000;
 // What a launch's processes have done so far, read at one moment.
 struct LaunchActivity {
   std::vector<unsigned long> process_ids;  // the processes running now
-  unsigned long long cpu_time = 0;         // their live threads' CPU time, in 100 ns units
+  unsigned long long cpu_time = 0;         // their CPU time, in 100 ns units
+  unsigned long long cpu_cycles = 0;       // their threads' CPU cycles, finer than the clock tick
   unsigned long long io_operations = 0;    // their read, write and other I/O operations
   unsigned long long io_bytes = 0;         // and the bytes these moved
-  bool shows_window = false;               // one of them has a visible top-level window
+  bool shows_window = false;               // one of them has a dialog (see IsDialogWindow)
 };
+
+// A top-level window as the watch reads it.
+struct WindowFacts {
+  std::string class_name;
+  bool has_caption = false;  // WS_CAPTION
+  bool enabled = false;
+  bool visible = false;
+  long left = 0, top = 0, right = 0, bottom = 0;  // its rectangle on the screen
+  bool on_monitor = false;  // the rectangle lies (at least partly) on a monitor of its desktop
+};
+
+// A window that asks someone something, shown or not (a program started hidden has its first
+// window hidden, and that is typically its question): a dialog box (class "#32770"), or an
+// enabled window with a caption; either with a non-empty rectangle on a monitor. Zero-size and
+// off-screen windows (message-only, IME and tool windows) do not count.
+bool IsDialogWindow(const WindowFacts& window);
 
 // A top-level window of a launch, as the log names it.
 struct LaunchWindow {

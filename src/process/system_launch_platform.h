@@ -11,13 +11,13 @@ class SystemPlatform : public LaunchPlatform {
   bool IsRunningAsSystem() override;
   SessionList GetActiveUserSessions() override;
   bool ImpersonateSessionUser(unsigned long session_id) override;
-  void RevertToSelf() override;
+  bool RevertToSelf() override;
   int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                  unsigned long session_id, const std::string& executable,
-                                 bool elevate, const std::string& desktop) override;
+                                 const std::string& desktop) override;
   int ExecuteFile(const std::string& command_line, const std::string& executable,
                   const std::string& working_directory, unsigned minutes,
-                  unsigned long stuck_window_ms, std::unique_ptr<LaunchRemains>* remains) override;
+                  unsigned long stuck_window_ms, std::unique_ptr<LaunchRemains>* remains, bool installer_removal) override;
   std::string GetMsiexecPath() override;
   bool IsInstallerLockHeld() override;
   bool WaitForInstallerLock(unsigned long timeout_ms) override;

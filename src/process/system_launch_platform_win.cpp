@@ -30,20 +30,20 @@ bool SystemPlatform::ImpersonateSessionUser(unsigned long session_id) {
   PreloadVersionLibrary();
   return varnok::ImpersonateSessionUser(session_id);
 }
-void SystemPlatform::RevertToSelf() { ::RevertToSelf(); }
+bool SystemPlatform::RevertToSelf() { return ::RevertToSelf() != FALSE; }
 int SystemPlatform::CreateProcessInUserSession(const std::string& command_line,
                                                unsigned long timeout_ms, unsigned long session_id,
-                                               const std::string& executable, bool elevate,
+                                               const std::string& executable,
                                                const std::string& desktop) {
   return varnok::CreateProcessInUserSession(command_line, timeout_ms, session_id, executable,
-                                            elevate, desktop);
+                                            desktop);
 }
 int SystemPlatform::ExecuteFile(const std::string& command_line, const std::string& executable,
                                 const std::string& working_directory, unsigned minutes,
                                 unsigned long stuck_window_ms,
-                                std::unique_ptr<LaunchRemains>* remains) {
+                                std::unique_ptr<LaunchRemains>* remains, bool installer_removal) {
   return varnok::ExecuteFile(command_line, executable, working_directory, minutes, stuck_window_ms,
-                             remains);
+                             remains, installer_removal);
 }
 bool SystemPlatform::IsInstallerLockHeld() { return !WaitForInstallerLockFree(0); }
 bool SystemPlatform::WaitForInstallerLock(unsigned long timeout_ms) {

@@ -12,8 +12,15 @@ namespace {
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
+// The program's path first, in quotes, as CreateProcess documents it: a runtime that takes the
+// first word of its command line for its own name without looking (Delphi's, many hand-written
+// parsers) would otherwise take the silent switch for it.
+std::string CommandLineOf(const std::string& path, const std::string& arguments) {
+  return Quoted(path) + (arguments.empty() ? "" : " " + arguments);
+}
+
 int RunInOwnerSession(LaunchPlatform& platform, ShellWatch& shells, const LaunchTarget& target,
-                      const std::string& program, const std::string& command_line, bool msi) {
+                      const std::string& program, const std::string& arguments, bool msi) {
   if (msi) {
     LogInfo("operation : ExecuteUninstallCommand; remarks : \"Running as SYSTEM; routing msiexec "
             "through active user session\"; session_id : %d;",
@@ -24,23 +31,31 @@ int RunInOwnerSession(LaunchPlatform& platform, ShellWatch& shells, const Launch
             static_cast<int>(target.access.session_id));
   }
   shells.BeforeLaunch();
-  const int result = platform.CreateProcessInUserSession(command_line, target.user_timeout_ms,
-                                                         target.access.session_id, program, false,
-                                                         kInteractiveDesktop);
+  const int result = platform.CreateProcessInUserSession(
+      CommandLineOf(program, arguments), target.user_timeout_ms, target.access.session_id, program,
+      kInteractiveDesktop);
   shells.AfterLaunch();
+  if (result == kElevationRequired) {
+    LogError("operation : CreateProcessInUserSession; session_id : %d; status : failure; remarks : "
+             "\"The uninstaller requires elevation, and a per-user row is never run elevated: it "
+             "was not started.\"; file_path : \"%s\"; return_value : %d;",
+             static_cast<int>(target.access.session_id), program.c_str(), result);
+  }
   return result;
 }
 
 int RunDirectly(LaunchPlatform& platform, ShellWatch& shells, const std::string& program,
-                const std::string& arguments, std::unique_ptr<LaunchRemains>* remains) {
-  const std::string command_line = Quoted(program) + (arguments.empty() ? "" : " " + arguments);
+                const std::string& arguments, std::unique_ptr<LaunchRemains>* remains,
+                bool installer_removal) {
+  // A 64-bit program started through Sysnative knows its folder as System32.
+  const std::string as_seen = AsStartedProgramSeesIt(program, platform.WindowsDirectory());
   // A window in session 0 is on a desktop nobody sees; in a user's session someone may answer it.
   const bool watched = platform.CurrentSessionId() == 0;
   const unsigned long stuck_window_ms = watched ? kStuckWindowIdleMs : 0;
   shells.BeforeLaunch();
-  const int result =
-      platform.ExecuteFile(command_line, program, FolderOf(program), kUninstallTimeoutMinutes,
-                           stuck_window_ms, watched ? remains : nullptr);
+  const int result = platform.ExecuteFile(
+      CommandLineOf(as_seen, arguments), program, FolderOf(as_seen), kUninstallTimeoutMinutes,
+      stuck_window_ms, watched ? remains : nullptr, installer_removal);
   shells.AfterLaunch();
   return result;
 }
@@ -154,9 +169,9 @@ int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
     if (!IsLocalAbsolutePath(program)) return RefuseNonLocal(program, remarks);
     installer.BeforeLaunch();
     if (in_owner_session) {
-      return RunInOwnerSession(platform, shells, target, program, " " + arguments, true);
+      return RunInOwnerSession(platform, shells, target, program, arguments, true);
     }
-    return RunDirectly(platform, shells, program, arguments, remains);
+    return RunDirectly(platform, shells, program, arguments, remains, true);
   }
   if (target.file.empty()) {
     *remarks = "Uninstall executable not found on disk: " + command.executable +
@@ -169,8 +184,7 @@ int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
       target.windows_installer || EqualsNoCase(GetFileName(target.file), "msiexec.exe");
   if (in_owner_session) {
     if (installer_removal) installer.BeforeLaunch();
-    return RunInOwnerSession(platform, shells, target, target.file,
-                             arguments.empty() ? std::string() : " " + arguments, false);
+    return RunInOwnerSession(platform, shells, target, target.file, arguments, false);
   }
   if (platform.IsRunningAsSystem()) {
     if (std::optional<std::string> refusal = CheckLaunchAsSystem(platform, target.file)) {
@@ -179,7 +193,7 @@ int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
     }
   }
   if (installer_removal) installer.BeforeLaunch();
-  return RunDirectly(platform, shells, target.file, arguments, remains);
+  return RunDirectly(platform, shells, target.file, arguments, remains, installer_removal);
 }
 
 }  // namespace varnok

@@ -20,6 +20,7 @@ constexpr int kNoOwnerSession = 1312;        // ERROR_NO_SUCH_LOGON_SESSION
 constexpr int kPathRefused = 161;            // ERROR_BAD_PATHNAME
 constexpr int kUntrustedUninstaller = 5;     // ERROR_ACCESS_DENIED
 constexpr int kOwnerBudgetSpent = 1460;      // ERROR_TIMEOUT
+constexpr int kElevationRequired = 740;      // ERROR_ELEVATION_REQUIRED
 
 // Where and how a row's command runs.
 struct LaunchTarget {

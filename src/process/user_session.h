@@ -15,12 +15,14 @@ SessionList GetActiveUserSessions();
 // The SID of the user token of a session ("S-1-5-21-..."), or empty when it cannot be had.
 std::string GetSessionUserSid(unsigned long session_id);
 
-// Starts the program as the session's user (new console, the user's environment block, on
-// `desktop`: "winsta0\\default" for the interactive one) and waits up to `timeout_ms` (0: not
-// waited for, result 0). Returns the exit code, 258 after the time-out, 6 when elevation was asked
-// for and failed, or the Win32 error of the first failing call.
+// Starts the program as the session's user (new console, the user's environment block, its own
+// folder as current directory, on `desktop`: "winsta0\\default" for the interactive one) and waits
+// up to `timeout_ms` (0: not waited for, result 0). Never in a job of this program's; out of the
+// agent's job as PlanUserSessionLaunch says. Returns the exit code, 258 after the time-out (only
+// the first process is ended), 5 when the agent's job forbids it, or the Win32 error of the first
+// failing call.
 int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
-                               unsigned long session_id, const std::string& executable, bool elevate,
+                               unsigned long session_id, const std::string& executable,
                                const std::string& desktop);
 
 // Makes the calling thread act as the user of the session (its token from WTSQueryUserToken)

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "common/local_path.h"
 #include "log/log.h"
 #include "process/launch_job.h"
 #include "process/session_list.h"
@@ -52,72 +53,6 @@ bool QuerySessionUserToken(unsigned long session_id, win32::UniqueHandle* token)
   return false;
 }
 
-// Returns the linked (elevated) token of a split token.
-bool GetLinkedToken(HANDLE token, win32::UniqueHandle* linked) {
-  TOKEN_LINKED_TOKEN info{};
-  DWORD returned = 0;
-  if (!::GetTokenInformation(token, TokenLinkedToken, &info, sizeof info, &returned)) {
-    LogError("operation : GetLinkedToken; status : failure; remarks : \"GetTokenInformation "
-             "failed\"; return_value : %d;",
-             static_cast<int>(::GetLastError()));
-    return false;
-  }
-  linked->reset(info.LinkedToken);
-  return true;
-}
-
-// A new primary token of the user (its elevated linked token when it is split) that carries the
-// user's session identifier; empty on failure.
-win32::UniqueHandle EscalateTokenToAdmin(HANDLE user_token) {
-  DWORD elevation_type = TokenElevationTypeDefault;
-  DWORD returned = 0;
-  if (!::GetTokenInformation(user_token, TokenElevationType, &elevation_type, sizeof elevation_type,
-                             &returned)) {
-    LogError("operation : GetTokenElevationType; status : failure; remarks : \"GetTokenInformation "
-             "failed\"; return_value : %d;",
-             static_cast<int>(::GetLastError()));
-    return {};
-  }
-  win32::UniqueHandle linked;
-  HANDLE work = user_token;
-  if (elevation_type != TokenElevationTypeDefault) {
-    if (!GetLinkedToken(user_token, &linked) || !linked) {
-      LogError("operation : EscalateTokenToAdmin; status : failure; remarks : \"Failed to retrieve "
-               "the elevated linked token\";");
-      return {};
-    }
-    work = linked.get();
-  }
-  DWORD session_id = 0;
-  if (!::GetTokenInformation(work, TokenSessionId, &session_id, sizeof session_id, &returned)) {
-    LogError("operation : GetTokenSessionId; status : failure; remarks : \"GetTokenInformation "
-             "failed\"; return_value : %d;",
-             static_cast<int>(::GetLastError()));
-    return {};
-  }
-  win32::UniqueHandle primary;
-  const BOOL duplicated = ::DuplicateTokenEx(work, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation,
-                                             TokenPrimary, primary.put());
-  const DWORD duplicate_error = ::GetLastError();
-  linked.reset();
-  if (!duplicated) {
-    LogError("operation : EscalateTokenToAdmin; status : failure; remarks : \"DuplicateTokenEx "
-             "failed\"; return_value : %d;",
-             static_cast<int>(duplicate_error));
-    return {};
-  }
-  if (!::SetTokenInformation(primary.get(), TokenSessionId, &session_id, sizeof session_id)) {
-    LogError("operation : EscalateTokenToAdmin; session_id : %d; status : failure; remarks : "
-             "\"Failed to set session ID on the duplicated elevated token\"; return_value : %d;",
-             static_cast<int>(session_id), static_cast<int>(::GetLastError()));
-    return {};
-  }
-  LogInfo("operation : EscalateTokenToAdmin; session_id : %d; status : success; remarks : "
-          "\"Elevated token prepared successfully\";",
-          static_cast<int>(session_id));
-  return primary;
-}
-
 // The user's environment block, destroyed with the object.
 class EnvironmentBlock {
  public:
@@ -137,8 +72,18 @@ class EnvironmentBlock {
   void* block_ = nullptr;
 };
 
-int WaitForUserProcess(const win32::ProcessInformation& launched, const LaunchJob& job,
-                       unsigned long session_id, unsigned long timeout_ms) {
+// Waited for launches only: one line per run, for the first.
+void LogWithoutJobOnce(const char* why) {
+  static bool logged = false;
+  if (logged) return;
+  logged = true;
+  LogInfo("operation : CreateProcessInUserSession; remarks : \"Per-user uninstallers run without a "
+          "job object (%s): at the time-out only the first process is ended.\";",
+          why);
+}
+
+int WaitForUserProcess(const win32::ProcessInformation& launched, unsigned long session_id,
+                       unsigned long timeout_ms) {
   const int sid = static_cast<int>(session_id);
   const HANDLE process = launched.process();
   if (::WaitForSingleObject(process, WaitMilliseconds(timeout_ms)) != WAIT_OBJECT_0) {
@@ -146,7 +91,7 @@ int WaitForUserProcess(const win32::ProcessInformation& launched, const LaunchJo
              "\"Process did not complete within the timeout period. Terminating process.\"; "
              "return_value : %d;",
              sid, 258);
-    job.End(launched, 258);
+    ::TerminateProcess(process, 258);
     return 258;
   }
   DWORD exit_code = 0;
@@ -207,8 +152,15 @@ bool ImpersonateSessionUser(unsigned long session_id) {
 
 int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                unsigned long session_id, const std::string& executable,
-                               bool elevate, const std::string& desktop) {
+                               const std::string& desktop) {
   const int sid = static_cast<int>(session_id);
+  const JobPlan plan = PlanUserSessionLaunch(ReadJobFacts());
+  if (plan.refused) {
+    LogError("operation : CreateProcessInUserSession; session_id : %d; status : failure; remarks : "
+             "\"Not started: %s.\"; return_value : %d;",
+             sid, plan.reason, static_cast<int>(ERROR_ACCESS_DENIED));
+    return ERROR_ACCESS_DENIED;
+  }
   win32::UniqueHandle token;
   if (!QuerySessionUserToken(session_id, &token)) {
     const int error = static_cast<int>(::GetLastError());
@@ -216,15 +168,6 @@ int CreateProcessInUserSession(const std::string& command_line, unsigned long ti
              "\"WTSQueryUserToken failed\"; return_value : %d;",
              sid, error);
     return error;
-  }
-  if (elevate) {
-    token = EscalateTokenToAdmin(token.get());
-    if (!token) {
-      LogError("operation : CreateProcessInUserSession; session_id : %d; status : failure; remarks "
-               ": \"EscalateTokenToAdmin failed to produce an elevated token\"; return_value : %d;",
-               sid, 6);
-      return 6;
-    }
   }
   const win32::UniqueModule userenv = win32::LoadSystemLibrary("userenv.dll");
   EnvironmentBlock environment(
@@ -247,12 +190,16 @@ int CreateProcessInUserSession(const std::string& command_line, unsigned long ti
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.lpDesktop = desktop.empty() ? nullptr : desktop_name.data();
+  // The program's own folder, not this process's current directory.
+  const std::string folder = FolderOf(executable);
+  std::vector<char> directory(folder.begin(), folder.end());
+  directory.push_back('\0');
   win32::ProcessInformation process;
-  // A waited-for launch starts suspended, so that it is in its job before it can start anything.
-  const DWORD flags = kUserSessionCreationFlags | (timeout_ms == 0 ? 0 : CREATE_SUSPENDED);
+  const DWORD flags = kUserSessionCreationFlags | (plan.break_away ? CREATE_BREAKAWAY_FROM_JOB : 0);
   if (!::CreateProcessAsUserA(token.get(), executable.empty() ? nullptr : exe.data(),
                               command_line.empty() ? nullptr : line.data(), nullptr, nullptr, FALSE,
-                              flags, environment.get(), nullptr, &startup, process.put())) {
+                              flags, environment.get(), folder.empty() ? nullptr : directory.data(),
+                              &startup, process.put())) {
     const int error = static_cast<int>(::GetLastError());
     LogError("operation : CreateProcessInUserSession; session_id : %d; status : failure; remarks : "
              "\"CreateProcessAsUser failed\"; return_value : %d;",
@@ -265,19 +212,11 @@ int CreateProcessInUserSession(const std::string& command_line, unsigned long ti
             sid, static_cast<int>(process.process_id()));
     return 0;
   }
-  LaunchJob job;
-  if (!job.Start(process)) {
-    const int error = static_cast<int>(::GetLastError());
-    ::TerminateProcess(process.process(), 258);
-    LogError("operation : CreateProcessInUserSession; session_id : %d; status : failure; remarks : "
-             "\"CreateProcessAsUser failed\"; return_value : %d;",
-             sid, error);
-    return error;
-  }
+  LogWithoutJobOnce(plan.reason);
   LogInfo("operation : CreateProcessInUserSession; session_id : %d; process_id : %d; remarks : "
           "\"Process created successfully. Waiting for completion.\";",
           sid, static_cast<int>(process.process_id()));
-  return WaitForUserProcess(process, job, session_id, timeout_ms);
+  return WaitForUserProcess(process, session_id, timeout_ms);
 }
 
 }  // namespace varnok

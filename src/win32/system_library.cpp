@@ -28,6 +28,15 @@ class Win32Steps : public SystemLibrarySteps {
 
 }  // namespace
 
+void RestrictDllSearchToSystem() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  const HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
+  if (!kernel32) return;
+  const auto set_default = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+  if (set_default) set_default(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 UniqueModule LoadSystemLibrary(const char* name) {
   Win32Steps steps;
   unsigned long error = 0;

@@ -13,6 +13,12 @@ namespace varnok::win32 {
 // an empty owner when it cannot be loaded; GetLastError tells why.
 UniqueModule LoadSystemLibrary(const char* name);
 
+// From now on, every DLL this process loads by name (delay-loads and the system's own loads
+// included) comes from the system directory only, never from the program's folder or the current
+// directory, which is an uninstaller's folder during a launch. Windows 7 without KB2533623 lacks
+// the call; there it does nothing.
+void RestrictDllSearchToSystem();
+
 // The exported function `name` of `module` as type Fn, or nullptr.
 template <typename Fn>
 Fn GetProc(const UniqueModule& module, const char* name) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winsvc.h>
 
 #include <utility>
 
@@ -81,6 +82,13 @@ struct ModuleTraits {
   static void Close(Type m) { ::FreeLibrary(m); }
 };
 
+struct ServiceHandleTraits {
+  using Type = SC_HANDLE;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Close(Type h) { ::CloseServiceHandle(h); }
+};
+
 // Memory that Windows allocates for the caller to LocalFree: SID texts, binary SIDs, security
 // descriptors.
 struct LocalMemoryTraits {
@@ -96,6 +104,7 @@ using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueRegKey = UniqueResource<RegKeyTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
+using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
 
 // Both handles of a created process.
 class ProcessInformation {

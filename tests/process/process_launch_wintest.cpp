@@ -91,13 +91,19 @@ TEST_F(ExecuteFileTest, AtTheTimeoutTheProgramAndEverythingItStartedEnd) {
   EXPECT_TRUE(NoneLeftWithin("exit_with.exe", 5000));
 }
 
-TEST_F(ExecuteFileTest, UserSessionLaunchEndsEverythingItStartedAtItsTimeout) {
+TEST_F(ExecuteFileTest, UserSessionLaunchEndsItsFirstProcessAtItsTimeout) {
+  // A process of a user's session cannot join a job of the agent's session 0, so a per-user
+  // launch runs in none: at its time-out only the first process can be ended.
+  const std::string marker = dir_ / "helper-ran.txt";
   const ULONGLONG start = GetTickCount64();
-  EXPECT_EQ(CreateProcessInUserSession(" 0 --child \"0 --sleep 4000000000\" --sleep 4000000000",
-                                       3000, 1, exe_, false, kInteractiveDesktop),
+  EXPECT_EQ(CreateProcessInUserSession("\"" + exe_ + "\" 0 --child \"0 --count \\\"" + marker +
+                                           "\\\" --sleep 6000\" --sleep 4000000000",
+                                       3000, 1, exe_, kInteractiveDesktop),
             258);
   EXPECT_GE(GetTickCount64() - start, 2900u);
-  EXPECT_TRUE(NoneLeftWithin("exit_with.exe", 5000));
+  EXPECT_EQ(testing::ProcessCount("exit_with.exe"), 1);  // the helper, which ends on its own
+  EXPECT_TRUE(NoneLeftWithin("exit_with.exe", 10000));
+  EXPECT_EQ(testing::ReadFileBytes(marker), "run\n");
 }
 
 TEST_F(ExecuteFileTest, AHelperThatOutlivesItsUninstallerIsNeitherWaitedForNorEnded) {
@@ -140,8 +146,8 @@ TEST_F(LaunchLogTest, AWindowNobodyCanAnswerIsEndedWithinNinetySecondsOnlyWhereW
     watched_ms = GetTickCount64() - start;
   });
   const ULONGLONG start = GetTickCount64();
-  const int in_session = CreateProcessInUserSession(" 0 --message-box \"Asks The User\"", 75000, 1,
-                                                    exe_, false, kInteractiveDesktop);
+  const int in_session = CreateProcessInUserSession(
+      "\"" + exe_ + "\" 0 --message-box \"Asks The User\"", 75000, 1, exe_, kInteractiveDesktop);
   const ULONGLONG in_session_ms = GetTickCount64() - start;
   session_zero.join();
 
@@ -159,6 +165,44 @@ TEST_F(LaunchLogTest, AWindowNobodyCanAnswerIsEndedWithinNinetySecondsOnlyWhereW
                            "process_id : ";
   EXPECT_NE(log.find(line), std::string::npos) << log;
   EXPECT_EQ(log.find("Asks The User"), std::string::npos) << log;
+}
+
+TEST_F(LaunchLogTest, AQuestionNeverShownIsFoundAndAWindowOfNoSizeIsNot) {
+  // Watched with a 2-second limit. A program started hidden has its first window hidden.
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(ExecuteFile("\"" + exe_ + "\" 0 --hidden-dialog \"Hidden Question\" 600000", "", app_, 2,
+                        2000),
+            258);
+  EXPECT_LT(GetTickCount64() - start, 15000u);
+  EXPECT_NE(Log().find("window_title : \"Hidden Question\"; window_class : \"#32770\";"),
+            std::string::npos)
+      << Log();
+  EXPECT_EQ(ExecuteFile("\"" + exe_ + "\" 7 --zero-window \"No Size\" 6000", "", app_, 1, 2000), 7);
+  EXPECT_EQ(Log().find("No Size"), std::string::npos);
+}
+
+TEST_F(ExecuteFileTest, AnUninstallerThatReadsItsCommandLineAsDelphiDoesIsSilentOnEveryRoute) {
+  const std::string stand_in = app_ + "\\VarnokParamStr.exe";
+  ASSERT_TRUE(CopyFileA(testing::ToolPath("paramstr.exe").c_str(), stand_in.c_str(), FALSE));
+  UninstallCommand command;
+  command.command_line = "\"" + stand_in + "\" /S";
+  command.executable = stand_in;
+  command.arguments = "/S";
+  LaunchTarget direct;
+  direct.file = stand_in;
+  LaunchTarget owner = direct;
+  // Wine hands out a token of the current user for any session, so this route runs here too.
+  owner.access.route = RowAccess::Route::kOwnerSession;
+  owner.access.session_id = 1;
+  ShellWatch shells(SystemLaunchPlatform());
+  InstallerLockWait installer(SystemLaunchPlatform());
+  std::string remarks;
+  for (const LaunchTarget* target : {&direct, &owner}) {
+    EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), shells, installer, command, *target,
+                                      &remarks),
+              0);
+  }
+  EXPECT_EQ(testing::ReadFileBytes(stand_in + ".log"), "silent\nsilent\n");
 }
 
 TEST_F(LaunchLogTest, AWindowOfAProgramAtWorkIsNotEnded) {
@@ -241,8 +285,9 @@ TEST_F(ExecuteFileTest, UserSessionLaunchUsesTheUsersOwnEnvironment) {
   // Wine hands out a token of the current user for any session, so the launch can be shown here.
   SetEnvironmentVariableA("VARNOK_PARENT_ONLY", "leaked");
   const std::string env_file = dir_ / "env.txt";
-  const int result = CreateProcessInUserSession(" 3010 --env VARNOK_PARENT_ONLY \"" + env_file + "\"",
-                                                60000, 1, exe_, false, kInteractiveDesktop);
+  const int result = CreateProcessInUserSession(
+      "\"" + exe_ + "\" 3010 --env VARNOK_PARENT_ONLY \"" + env_file + "\"", 60000, 1, exe_,
+      kInteractiveDesktop);
   SetEnvironmentVariableA("VARNOK_PARENT_ONLY", nullptr);
   EXPECT_EQ(result, 3010);
   EXPECT_EQ(testing::ReadFileBytes(env_file), "<unset>");  // built from the user's profile

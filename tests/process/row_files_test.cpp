@@ -172,10 +172,14 @@ TEST(LocateUninstaller, TheSixtyFourBitSystemFolderUnderWow64) {
     const char* what;
     bool wow64, view_64bit;
     std::string command, file;
+    RegistryRoot root = RegistryRoot::kLocalMachine;
   };
   const Case cases[] = {
       {"a 64-bit row's System32 tool, from the 32-bit program", true, true,
        "C:\\Windows\\System32\\tool.exe /u", "C:\\Windows\\Sysnative\\tool.exe"},
+      {"a user's hive is one key for both views: its rows mean no view", true, true,
+       "C:\\Windows\\System32\\tool.exe", "C:\\Windows\\System32\\tool.exe",
+       RegistryRoot::kCurrentUser},
       {"any case", true, true, "c:\\WINDOWS\\system32\\tool.exe", "C:\\Windows\\Sysnative\\tool.exe"},
       {"a 32-bit row keeps the redirected meaning", true, false, "C:\\Windows\\System32\\tool.exe",
        "C:\\Windows\\System32\\tool.exe"},
@@ -190,10 +194,40 @@ TEST(LocateUninstaller, TheSixtyFourBitSystemFolderUnderWow64) {
     platform.files = {c.file};
     UninstallEntry entry = MachineRow();
     entry.view_64bit = c.view_64bit;
+    entry.root = c.root;
     RowFiles files(platform, ResolveRowAccess(platform, entry));
     EXPECT_EQ(LocateUninstaller(files, c.command, {""}).file, c.file);
     EXPECT_EQ(platform.probes.front(), "file " + c.file);  // the path the author meant is the one probed
   }
+}
+
+TEST(AsStartedProgramSeesIt, SysnativeIsTheStartedProgramsSystem32) {
+  const std::string windows = "C:\\Windows";
+  const std::pair<std::string, std::string> cases[] = {
+      {"C:\\Windows\\Sysnative\\tool.exe", "C:\\Windows\\System32\\tool.exe"},
+      {"c:\\windows\\SYSNATIVE\\x\\tool.exe", "C:\\Windows\\System32\\x\\tool.exe"},
+      {"C:\\Windows\\Sysnativex\\tool.exe", "C:\\Windows\\Sysnativex\\tool.exe"},
+      {"C:\\Windows\\Sysnative", "C:\\Windows\\Sysnative"},
+      {"D:\\App\\Sysnative\\tool.exe", "D:\\App\\Sysnative\\tool.exe"},
+  };
+  for (const auto& [path, seen] : cases) EXPECT_EQ(AsStartedProgramSeesIt(path, windows), seen);
+  EXPECT_EQ(AsStartedProgramSeesIt(cases[0].first, ""), cases[0].first);
+}
+
+TEST(RowFiles, AThreadThatCannotStopActingAsTheOwnerEndsTheRun) {
+  FakeLaunchPlatform platform;
+  platform.system = true;
+  platform.sessions = {{"bob", {2, "S-1-5-21-1-2-3-1001"}}};
+  platform.revert_fails = true;
+  UninstallEntry entry = MachineRow();
+  entry.root = RegistryRoot::kUsers;
+  entry.registry_path = "S-1-5-21-1-2-3-1001\\" + entry.registry_path;
+  EXPECT_THROW(ResolveRowAccess(platform, entry), RevertFailed);
+  RowAccess access;
+  access.route = RowAccess::Route::kOwnerSession;
+  access.session_id = 2;
+  RowFiles files(platform, access);
+  EXPECT_THROW(files.IsFile("C:\\Users\\bob\\u.exe"), RevertFailed);
 }
 
 TEST(FindMainExecutable, ListsAndSizesAsTheOwnerAndLogsTheVersionAfterwards) {

@@ -18,7 +18,7 @@ TEST(ShellWatch, AShellComesBackOnlyWhereItWasLost) {
     Sessions before, after;
     std::vector<std::string> starts;
   };
-  const std::string shell = "[C:\\Windows\\explorer.exe] [] 0";
+  const std::string shell = "[C:\\Windows\\explorer.exe] [\"C:\\Windows\\explorer.exe\"] 0";
   const Case cases[] = {
       {"nothing lost", true, {1, 2}, {1, 2}, {}},
       {"the user whose shell ended gets it back, as that user", true, {1, 2}, {2},
@@ -61,7 +61,7 @@ TEST(ShellWatch, TheRunEndsAgainstTheSessionsBeforeTheFirstLaunch) {
   EXPECT_TRUE(platform.calls.empty());  // nothing lost since this launch's note
   testing::TakeLogLines();
   watch.AtRunEnd();
-  EXPECT_EQ(platform.calls, (std::vector<std::string>{"session 2 [C:\\Windows\\explorer.exe] [] 0"}));
+  EXPECT_EQ(platform.calls, (std::vector<std::string>{"session 2 [C:\\Windows\\explorer.exe] [\"C:\\Windows\\explorer.exe\"] 0"}));
   EXPECT_EQ(testing::TakeLogLines().back().message,
             "operation : RestoreDesktopShell; remarks : \"explorer.exe is not running. Starting it.\"; "
             "session_id : 2;");

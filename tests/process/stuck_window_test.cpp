@@ -49,5 +49,35 @@ TEST(StuckWindowCheck, EndsOnlyAWindowShownForTheWholeIdleTime) {
   }
 }
 
+TEST(IsDialogWindow, AQuestionCountsShownOrNotButNothingWithoutASizeOnTheScreen) {
+  struct Case {
+    const char* what;
+    WindowFacts window;
+    bool dialog;
+  };
+  const auto at = [](WindowFacts w, long left, long top, long right, long bottom, bool on) {
+    w.left = left, w.top = top, w.right = right, w.bottom = bottom, w.on_monitor = on;
+    return w;
+  };
+  const WindowFacts box{"#32770", true, true, true, 0, 0, 0, 0, false};
+  const WindowFacts hidden_box{"#32770", true, true, false, 0, 0, 0, 0, false};
+  const WindowFacts wizard{"TWizardForm", true, true, true, 0, 0, 0, 0, false};
+  const WindowFacts disabled{"TWizardForm", true, false, true, 0, 0, 0, 0, false};
+  const WindowFacts tool{"IME", false, true, false, 0, 0, 0, 0, false};
+  const Case cases[] = {
+      {"a message box", at(box, 100, 100, 400, 250, true), true},
+      {"a message box never shown: the launch's hidden first window", at(hidden_box, 100, 100, 400, 250, true), true},
+      {"a captioned, enabled window", at(wizard, 0, 0, 500, 400, true), true},
+      {"a disabled one waits on another window", at(disabled, 0, 0, 500, 400, true), false},
+      {"no caption: an IME or message window", at(tool, 0, 0, 200, 20, true), false},
+      {"a zero-size dialog", at(box, 100, 100, 100, 250, true), false},
+      {"an upside-down rectangle", at(box, 100, 250, 400, 100, true), false},
+      {"off every monitor", at(box, -32000, -32000, -31700, -31850, false), false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsDialogWindow(c.window), c.dialog) << c.what;
+  }
+}
+
 }  // namespace
 }  // namespace varnok

@@ -65,7 +65,7 @@ LaunchTarget Owner(RowAccess::Route route, const std::string& file = "",
 
 TEST(ExecuteUninstallCommand, RoutesEachKindOfRow) {
   const std::string msi_direct = "direct [\"" + kMsiexec + "\" /X " + kCode + " /qn /norestart] [" +
-                                 kMsiexec + "] in [C:\\Windows\\system32] 30";
+                                 kMsiexec + "] in [C:\\Windows\\system32] 30 installer";
   using Route = RowAccess::Route;
   struct Row {
     const char* what;
@@ -78,7 +78,7 @@ TEST(ExecuteUninstallCommand, RoutesEachKindOfRow) {
   const Row rows[] = {
       {"machine-wide MSI under SYSTEM", true, Msi(false), Direct(), 0, {msi_direct}},
       {"per-user MSI in its owner's session", true, Msi(true), Owner(Route::kOwnerSession), 0,
-       {"session 3 [" + kMsiexec + "] [ /X " + kCode + " /qn /norestart] 1800000"}},
+       {"session 3 [" + kMsiexec + "] [\"" + kMsiexec + "\" /X " + kCode + " /qn /norestart] 1800000"}},
       {"per-user MSI whose owner has no session is never run as SYSTEM", true, Msi(true),
        Owner(Route::kNoOwnerSession), 1312, {}},
       {"per-user MSI whose owner's token is unusable", true, Msi(true),
@@ -92,14 +92,18 @@ TEST(ExecuteUninstallCommand, RoutesEachKindOfRow) {
        Exe(false, "C:\\Old\\unins000.exe", "/VERYSILENT"), Direct("D:\\App\\UNINS000.EXE"), 0,
        {"direct [\"D:\\App\\UNINS000.EXE\" /VERYSILENT] [D:\\App\\UNINS000.EXE] in [D:\\App] 30"}},
       {"per-user EXE in its owner's session", true, Exe(true, "C:\\u.exe", "/S"),
-       Owner(Route::kOwnerSession, "C:\\u.exe"), 0, {"session 3 [C:\\u.exe] [ /S] 1800000"}},
+       Owner(Route::kOwnerSession, "C:\\u.exe"), 0, {"session 3 [C:\\u.exe] [\"C:\\u.exe\" /S] 1800000"}},
       {"per-user EXE gets what is left of its owner's time", true, Exe(true, "C:\\u.exe", ""),
-       Owner(Route::kOwnerSession, "C:\\u.exe", 61000), 0, {"session 3 [C:\\u.exe] [] 61000"}},
+       Owner(Route::kOwnerSession, "C:\\u.exe", 61000), 0, {"session 3 [C:\\u.exe] [\"C:\\u.exe\"] 61000"}},
       {"per-user EXE whose owner has no session is refused", true, Exe(true, "C:\\u.exe", "/S"),
        Owner(Route::kNoOwnerSession, "C:\\u.exe"), 1312, {}},
       {"a file on a share is never started", false, Exe(false, "\\\\srv\\s\\u.exe", ""),
        Direct("\\\\srv\\s\\u.exe"), 161, {}},
       {"an executable found nowhere", true, Exe(false, "C:\\Gone\\u.exe", ""), Direct(), 51005, {}},
+      {"a 64-bit uninstaller started through Sysnative is told its own path and folder", true,
+       Exe(false, "C:\\Windows\\System32\\x.exe", "/S"), Direct("C:\\Windows\\Sysnative\\x.exe"), 0,
+       {"direct [\"C:\\Windows\\System32\\x.exe\" /S] [C:\\Windows\\Sysnative\\x.exe] in "
+        "[C:\\Windows\\System32] 30"}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -165,12 +169,12 @@ TEST(ExecuteUninstallCommand, OnlyDirectLaunchesInSessionZeroAreWatchedForStuckW
        "direct [\"C:\\App\\u.exe\"] [C:\\App\\u.exe] in [C:\\App] 30 stuck-window 60000"},
       {"session 0: msiexec", 0, Direct(), Msi(false),
        "direct [\"" + kMsiexec + "\" /X " + kCode + " /qn /norestart] [" + kMsiexec +
-           "] in [C:\\Windows\\system32] 30 stuck-window 60000"},
+           "] in [C:\\Windows\\system32] 30 stuck-window 60000 installer"},
       {"a user's session: someone can answer", 2, Direct("C:\\App\\u.exe"),
        Exe(false, "C:\\App\\u.exe", ""), "direct [\"C:\\App\\u.exe\"] [C:\\App\\u.exe] in [C:\\App] 30"},
       {"session 0, but run in the owner's session", 0,
        Owner(RowAccess::Route::kOwnerSession, "C:\\u.exe"), Exe(true, "C:\\u.exe", ""),
-       "session 3 [C:\\u.exe] [] 1800000"},
+       "session 3 [C:\\u.exe] [\"C:\\u.exe\"] 1800000"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -181,6 +185,24 @@ TEST(ExecuteUninstallCommand, OnlyDirectLaunchesInSessionZeroAreWatchedForStuckW
     EXPECT_EQ(Execute(platform, c.command, c.target, &remarks), 0);
     EXPECT_EQ(platform.calls, std::vector<std::string>{c.call});
   }
+}
+
+TEST(ExecuteUninstallCommand, APerUserUninstallerThatWantsElevationIsNotStarted) {
+  FakeLaunchPlatform platform;
+  platform.system = true;
+  platform.result = 740;  // ERROR_ELEVATION_REQUIRED from CreateProcessAsUser
+  testing::TakeLogLines();
+  std::string remarks;
+  EXPECT_EQ(Execute(platform, Exe(true, "C:\\u.exe", "/S"),
+                    Owner(RowAccess::Route::kOwnerSession, "C:\\u.exe"), &remarks),
+            740);
+  const std::vector<testing::CapturedLine> lines = testing::TakeLogLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().level, LogLevel::kError);
+  EXPECT_EQ(lines.back().message,
+            "operation : CreateProcessInUserSession; session_id : 3; status : failure; remarks : "
+            "\"The uninstaller requires elevation, and a per-user row is never run elevated: it was "
+            "not started.\"; file_path : \"C:\\u.exe\"; return_value : 740;");
 }
 
 TEST(ExecuteUninstallCommand, WindowsInstallerRemovalsWaitWhileAnotherInstallationRuns) {

@@ -116,9 +116,9 @@ TEST_F(WiredRun, LegitimateRowsStillRun) {
                 "direct [\"" + cache + "\" /uninstall /quiet /norestart] [" + cache +
                     "] in [C:\\ProgramData\\Package Cache\\{B1}] 30",
                                 "direct [\"" + kMsiexec + "\" /X {11111111-2222-3333-4444-555555555555} /qn /norestart] [" +
-                    kMsiexec + "] in [C:\\Windows\\system32] 30",
+                    kMsiexec + "] in [C:\\Windows\\system32] 30 installer",
                                 "direct [\"" + pf + "\" /x /S] [" + pf + "] in [C:\\Program Files\\Contoso] 30",                 // The user's own row: in the user's session, with the user's token.
-                "session 2 [" + nsis + "] [ /S] 1800000"}));
+                "session 2 [" + nsis + "] [\"" + nsis + "\" /S] 1800000"}));
   EXPECT_TRUE(Logged("status : summary; name_hits : 4; version_hits : 4; skipped_version : 0; success : 4; failed : 0;"));
   // Every file step of the user's row was done as the user.
   for (const std::string& probe : platform_.probes) {
@@ -148,7 +148,7 @@ TEST_F(WiredRun, TheToolIsToldFromTheRowsValuesAndFromTheUsersFileReadAsTheUser)
             (std::vector<std::string>{
                 "direct [\"" + inno + "\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART] [" + inno +
                     "] in [C:\\Program Files\\Tailwind] 30",
-                "session 2 [" + nsis + "] [ /S] 1800000"}));
+                "session 2 [" + nsis + "] [\"" + nsis + "\" /S] 1800000"}));
   EXPECT_TRUE(Logged("installer_technology : \"Inno Setup\"; evidence : \"the row has Inno Setup: values\";"));
   EXPECT_TRUE(Logged("installer_technology : \"NSIS\"; evidence : \"the uninstaller holds the NSIS marker\";"));
   EXPECT_NE(std::find(platform_.probes.begin(), platform_.probes.end(), "head " + nsis + " as 2"),
@@ -177,7 +177,7 @@ TEST_F(WiredRun, AUsersRowsNeverReachSystem) {
   EXPECT_EQ(Run(), 51006);
   EXPECT_EQ(platform_.calls,
             (std::vector<std::string>{"direct [\"" + real + "\" /S] [" + real + "] in [C:\\Program Files\\Contoso] 30",
-                                      "session 2 [C:\\Users\\bob\\setup.exe] [ /uninstall] 1800000"}));
+                                      "session 2 [C:\\Users\\bob\\setup.exe] [\"C:\\Users\\bob\\setup.exe\" /uninstall] 1800000"}));
   for (const std::string& probe : platform_.probes) {
     EXPECT_EQ(probe.find("eve"), std::string::npos) << probe;  // nothing of Eve's rows was opened
   }

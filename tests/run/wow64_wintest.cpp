@@ -4,6 +4,7 @@
 // show it; any other build reports the test as skipped.
 #include <gtest/gtest.h>
 
+#include "common/strings.h"
 #include "support/win/program_test.h"
 
 namespace varnok {
@@ -32,8 +33,11 @@ TEST_F(Wow64, ASixtyFourBitRowsSystemToolIsFoundThroughSysnative) {
   auto key = rows.Create(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, "tool64");
   ScratchRows::SetText(key.get(), "DisplayName", "Varnok Tool64");
   ScratchRows::SetText(key.get(), "DisplayVersion", "1.0");
+  testing::TempDir out;
   ScratchRows::SetText(key.get(), "UninstallString",
-                       windir + "\\System32\\varnok_tool64.exe 0 --delete-row HKLM64 " + rows.Name("tool64"));
+                       windir + "\\System32\\varnok_tool64.exe 0 --cwd " + (out / "cwd.txt") +
+                           " --argv0 " + (out / "argv0.txt") + " --delete-row HKLM64 " +
+                           rows.Name("tool64"));
   const testing::RunResult run =
       RunProgram("-displayName \"Varnok Tool64\" -matchType Exact -exactVersion 1.0");
   DeleteFileA(native.c_str());
@@ -42,6 +46,36 @@ TEST_F(Wow64, ASixtyFourBitRowsSystemToolIsFoundThroughSysnative) {
   EXPECT_TRUE(Logged("command : \"" + Quote(windir + "\\System32\\varnok_tool64.exe")));
   EXPECT_TRUE(Logged("file_path : \"" + native + "\";")) << log_;
   EXPECT_FALSE(testing::RowExists(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, rows.Name("tool64")));
+  // The 64-bit program is told its own path and folder as it sees them: System32, not Sysnative,
+  // which does not exist for it.
+  EXPECT_EQ(testing::ReadFileBytes(out / "argv0.txt"), windir + "\\System32\\varnok_tool64.exe");
+  EXPECT_TRUE(EqualsNoCase(testing::ReadFileBytes(out / "cwd.txt"), windir + "\\System32"))
+      << testing::ReadFileBytes(out / "cwd.txt");
+}
+
+TEST_F(Wow64, ASixtyFourBitUninstallerThatParsesItsCommandLineAsDelphiDoesIsSilent) {
+  BOOL wow64 = FALSE;
+  if (sizeof(void*) != 4 || !IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) {
+    GTEST_SKIP() << "needs the i686 build under WOW64";
+  }
+  char windows[MAX_PATH] = {};
+  ASSERT_GT(GetSystemWindowsDirectoryA(windows, MAX_PATH), 0u);
+  ScratchRows rows;
+  const std::string name = rows.Name("paramstr64");  // the stand-in removes the row named as itself
+  const std::string native = std::string(windows) + "\\Sysnative\\" + name + ".exe";
+  ASSERT_TRUE(CopyFileA(testing::ToolPath("paramstr64.exe").c_str(), native.c_str(), FALSE));
+  auto key = rows.Create(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, "paramstr64");
+  ScratchRows::SetText(key.get(), "DisplayName", "Varnok ParamStr64");
+  ScratchRows::SetText(key.get(), "DisplayVersion", "1.0");
+  ScratchRows::SetText(key.get(), "UninstallString",
+                       std::string(windows) + "\\System32\\" + name + ".exe");
+  RunProgram("-displayName \"Varnok ParamStr64\" -matchType Exact -exactVersion 1.0");
+  const std::string said = testing::ReadFileBytes(native + ".log");
+  DeleteFileA(native.c_str());
+  DeleteFileA((native + ".log").c_str());
+  EXPECT_TRUE(Logged("operation : app_varnok; exit_code : 0;")) << log_;
+  EXPECT_TRUE(Logged("VERIFY: registry key gone. SUCCESS.")) << log_;
+  EXPECT_EQ(said, "silent\n");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // exit_with.exe <code> [options]: a stand-in uninstaller for the Wine tests.
 //   <code>          exit code (decimal, may be negative); "crash" dereferences null instead
 //   --cwd <file>    first writes the current directory into <file>
+//   --argv0 <file>  first writes the first word of its command line, as it received it
 //   --sleep <ms>    first sleeps (use a huge value for a program that never ends)
 //   --env <name> <file>  first writes the variable's value (or "<unset>") into <file>
 //   --delete-row <HKLM64|HKLM32|HKCU> <key>  first deletes that Uninstall row, as an uninstaller does
@@ -12,6 +13,9 @@
 //   --busy-window <title> <ms>  first shows a window and keeps the CPU busy for <ms>, as a
 //                         progress window does
 //   --hold-mutex <name> <ms>  first takes the named mutex, holds it for <ms>, releases it
+//   --hidden-dialog <title> <ms>  first creates a dialog box that it never shows, and waits
+//                         idle for <ms>, as a program started with a hide flag does
+//   --zero-window <title> <ms>  first shows a captioned window of no size and waits idle
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -62,6 +66,24 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM w, LPARAM l) 
   return DefWindowProcA(window, message, w, l);
 }
 
+// Pumps messages, doing nothing else, for `ms`.
+void IdleFor(DWORD ms) {
+  const ULONGLONG end = GetTickCount64() + ms;
+  while (GetTickCount64() < end) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - GetTickCount64()), QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+  }
+}
+
+void IdleWindow(const char* class_name, const char* title, DWORD style, int width, int height,
+                DWORD ms) {
+  HWND window = CreateWindowExA(0, class_name, title, style, 100, 100, width, height, nullptr,
+                                nullptr, GetModuleHandleA(nullptr), nullptr);
+  IdleFor(ms);
+  if (window) DestroyWindow(window);
+}
+
 void BusyWindow(const char* title, DWORD ms) {
   WNDCLASSA window_class{};
   window_class.lpfnWndProc = WindowProcedure;
@@ -90,6 +112,8 @@ int main(int argc, char** argv) {
       char dir[MAX_PATH] = {};
       GetCurrentDirectoryA(MAX_PATH, dir);
       WriteText(argv[++i], dir);
+    } else if (option == "--argv0" && i + 1 < argc) {
+      WriteText(argv[++i], argv[0]);
     } else if (option == "--sleep" && i + 1 < argc) {
       Sleep(static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10)));
     } else if (option == "--delete-row" && i + 2 < argc) {
@@ -116,6 +140,19 @@ int main(int argc, char** argv) {
       MessageBoxA(nullptr, "Remove the product and all its data?", argv[++i], MB_YESNO);
     } else if (option == "--busy-window" && i + 2 < argc) {
       BusyWindow(argv[i + 1], static_cast<DWORD>(std::strtoul(argv[i + 2], nullptr, 10)));
+      i += 2;
+    } else if (option == "--hidden-dialog" && i + 2 < argc) {
+      IdleWindow("#32770", argv[i + 1], WS_POPUP | WS_CAPTION | WS_SYSMENU, 300, 120,
+                 static_cast<DWORD>(std::strtoul(argv[i + 2], nullptr, 10)));
+      i += 2;
+    } else if (option == "--zero-window" && i + 2 < argc) {
+      WNDCLASSA window_class{};
+      window_class.lpfnWndProc = WindowProcedure;
+      window_class.hInstance = GetModuleHandleA(nullptr);
+      window_class.lpszClassName = "ExitWithNothing";
+      RegisterClassA(&window_class);
+      IdleWindow("ExitWithNothing", argv[i + 1], WS_POPUP | WS_CAPTION | WS_VISIBLE, 0, 0,
+                 static_cast<DWORD>(std::strtoul(argv[i + 2], nullptr, 10)));
       i += 2;
     } else if (option == "--hold-mutex" && i + 2 < argc) {
       HANDLE mutex = CreateMutexA(nullptr, TRUE, argv[i + 1]);

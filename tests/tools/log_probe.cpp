@@ -84,7 +84,8 @@ int main(int argc, char** argv) {
   }
   if (mode == "sessions" && argc > 2) {
     varnok::GetActiveUserSessions();
-    return varnok::CreateProcessInUserSession("", 60000, 1, argv[2], false, "winsta0\\default");
+    return varnok::CreateProcessInUserSession("\"" + std::string(argv[2]) + "\"", 60000, 1, argv[2],
+                                              "winsta0\\default");
   }
   if (mode == "lock-file" && argc > 2) {
     varnok::win32::UniqueFileHandle file(CreateFileA(argv[2], GENERIC_READ | GENERIC_WRITE, 0, nullptr,

@@ -25,6 +25,7 @@ class FakeLaunchPlatform : public LaunchPlatform {
   bool system = false;
   SessionList sessions;
   std::set<unsigned long> unusable_sessions;  // impersonation fails for these
+  bool revert_fails = false;                  // the thread cannot stop acting as a user
   std::set<std::string> files;
   std::set<std::string> directories;
   std::map<std::string, std::vector<std::string>> listings;
@@ -67,13 +68,17 @@ class FakeLaunchPlatform : public LaunchPlatform {
     acting_as_ = session_id;
     return true;
   }
-  void RevertToSelf() override { acting_as_ = 0; }
+  bool RevertToSelf() override {
+    if (revert_fails) return false;
+    acting_as_ = 0;
+    return true;
+  }
 
   int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                  unsigned long session_id, const std::string& executable,
-                                 bool elevate, const std::string& desktop) override {
+                                 const std::string& desktop) override {
     calls.push_back("session " + std::to_string(session_id) + " [" + executable + "] [" +
-                    command_line + "] " + std::to_string(timeout_ms) + (elevate ? " elevated" : "") +
+                    command_line + "] " + std::to_string(timeout_ms) +
                     (desktop == "winsta0\\default" ? "" : " on desktop [" + desktop + "]") +
                     Acting());
     if (timeout_ms == 0 && GetFileName(executable) == "explorer.exe") shells.insert(session_id);
@@ -83,11 +88,12 @@ class FakeLaunchPlatform : public LaunchPlatform {
   int ExecuteFile(const std::string& command_line, const std::string& executable,
                   const std::string& working_directory, unsigned minutes,
                   unsigned long stuck_window_ms,
-                  std::unique_ptr<LaunchRemains>* remains) override {
+                  std::unique_ptr<LaunchRemains>* remains, bool installer_removal) override {
     calls.push_back("direct [" + command_line + "] [" + executable + "] in [" + working_directory +
                     "] " + std::to_string(minutes) +
                     (stuck_window_ms ? " stuck-window " + std::to_string(stuck_window_ms) : "") +
-                    (remains ? " keeps remains" : "") + Acting());
+                    (remains ? " keeps remains" : "") + (installer_removal ? " installer" : "") +
+                    Acting());
     now_ms += launch_ms;
     if (remains && make_remains) *remains = make_remains();
     return on_launch ? on_launch(executable) : result;
