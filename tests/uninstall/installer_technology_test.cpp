@@ -203,8 +203,14 @@ TEST(InstallerTechnology, TheNsisMarkerIsFoundInRealUninstallersOnly) {
     EXPECT_EQ(HoldsNsisMarker(std::string_view(bytes).substr(0, kUninstallerHeadBytes)), r.nsis)
         << r.file;
   }
+}
+
+TEST(InstallerTechnology, TheNsisMarkerCountsOnlyAtItsBoundaries) {
+  EXPECT_TRUE(HoldsNsisMarker(NsisBytes(true)));
+  EXPECT_TRUE(HoldsNsisMarker(NsisBytes(false)));  // an installer is NSIS's too
   // Off a 512-byte boundary the same bytes are data, not NSIS's header.
   EXPECT_FALSE(HoldsNsisMarker(std::string(3, '\0') + NsisBytes(true)));
+  EXPECT_FALSE(HoldsNsisMarker(NsisBytes(true).substr(0, 1040)));  // cut short
 }
 
 }  // namespace
