@@ -52,6 +52,14 @@ varnok_prefix_create() {
     /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
   # wineboot leaves a short-lived server behind; a persistent one can start only after it ends.
   WINEPREFIX=$prefix wineserver -w
+  varnok_prefix_start "$prefix"
+}
+
+# Starts the persistent, prewarmed wineserver of the prefix at $1 and its desktop shell (again,
+# after varnok_prefix_stop).
+varnok_prefix_start() {
+  local prefix=$1 loader
+  loader=$(varnok_wine_loader)
   WINEPREFIX=$prefix wineserver -p </dev/null >/dev/null 2>&1
   WINEPREFIX=$prefix "$loader" cmd /c exit </dev/null >/dev/null 2>&1
   # A desktop shell runs, as on a real machine. Under Wine a shell that the program has to start
