@@ -177,9 +177,9 @@ class RealInstallers : public testing::ProgramTest, public ::testing::WithParamI
         break;
     }
     const std::string iscc = IsccPath();
-    if (iscc.empty()) {
-      ADD_FAILURE() << "VARNOK_ISCC does not name Inno Setup's ISCC.exe: run scripts/bootstrap and "
-                       "configure again, or set it to the output of scripts/fetch-innosetup --print-iscc";
+    if (!testing::FileExists(iscc)) {
+      ADD_FAILURE() << "no Inno Setup compiler at VARNOK_ISCC (" << iscc << "): run scripts/bootstrap "
+                    << "and configure again, or set it to what scripts/fetch-innosetup --print-iscc says";
       return "";
     }
     // Given no script, ISCC shows its usage and ends with 1: then 32-bit code runs here.
