@@ -47,7 +47,8 @@ struct Product {
 
 void PrintTo(const Product& product, std::ostream* out) { *out << product.name; }
 
-// An NSIS stub's architecture follows the build's, and with it the product's folder and view.
+// An NSIS stub's architecture follows the build's, and with it the product's view and folder
+// (this process's %ProgramFiles% is the stub's $PROGRAMFILES).
 const REGSAM kNsisView = sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 const std::vector<const char*> kInnoProcesses = {"unins000.exe", "_unins.tmp"};
 
