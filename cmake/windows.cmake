@@ -103,6 +103,42 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/tools/demoapp-setup.exe
 add_custom_target(fixture_nsis DEPENDS ${CMAKE_BINARY_DIR}/tools/demoapp-setup.exe)
 list(APPEND TOOL_TARGETS fixture_nsis)
 
+# The corpus of real installers (tests/fixtures/real), built from source on every build: a main
+# program with a version resource for each product version, the NSIS products (their stub's
+# architecture follows the build's, as above), and the Inno Setup scripts, which the tests compile
+# themselves under Wine with the pinned compiler.
+set(REAL_DIR ${CMAKE_BINARY_DIR}/tools/real)
+set(REAL_SOURCE ${CMAKE_SOURCE_DIR}/tests/fixtures/real)
+set(REAL_TARGETS)
+foreach(REAL_APP_VERSION 2.4.0 1.8.0 4.1.0 3.2.1 5.0.0 1.4.0)
+  string(REPLACE "." "," REAL_APP_COMMAS "${REAL_APP_VERSION}.0")
+  configure_file(${REAL_SOURCE}/app.rc.in ${CMAKE_BINARY_DIR}/real/app-${REAL_APP_VERSION}.rc @ONLY)
+  add_executable(real_app_${REAL_APP_VERSION} ${CMAKE_SOURCE_DIR}/tests/fixtures/plain.cpp
+                 ${CMAKE_BINARY_DIR}/real/app-${REAL_APP_VERSION}.rc)
+  target_link_options(real_app_${REAL_APP_VERSION} PRIVATE ${WIN_LINK_FLAGS})
+  set_target_properties(real_app_${REAL_APP_VERSION} PROPERTIES OUTPUT_NAME app-${REAL_APP_VERSION}
+                        RUNTIME_OUTPUT_DIRECTORY ${REAL_DIR})
+  list(APPEND REAL_TARGETS real_app_${REAL_APP_VERSION})
+endforeach()
+set(REAL_OUTPUTS)
+foreach(nsi nsis-wizard nsis-quoted nsis-user)
+  add_custom_command(OUTPUT ${REAL_DIR}/${nsi}-setup.exe
+    COMMAND ${MAKENSIS} -V2 ${NSIS_ARCH_FLAG} -DAPPS=${REAL_DIR} ${nsi}.nsi
+            "-XOutFile ${REAL_DIR}/${nsi}-setup.exe"
+    WORKING_DIRECTORY ${REAL_SOURCE}
+    DEPENDS ${REAL_TARGETS} ${REAL_SOURCE}/${nsi}.nsi)
+  list(APPEND REAL_OUTPUTS ${REAL_DIR}/${nsi}-setup.exe)
+endforeach()
+foreach(iss inno-plain inno-question-pre inno-question-post inno-user)
+  configure_file(${REAL_SOURCE}/${iss}.iss ${REAL_DIR}/${iss}.iss COPYONLY)
+endforeach()
+add_custom_target(fixture_real DEPENDS ${REAL_OUTPUTS})
+list(APPEND TOOL_TARGETS fixture_real ${REAL_TARGETS})
+# Where the Wine tests find the pinned Inno Setup compiler (scripts/bootstrap puts it there).
+execute_process(COMMAND ${CMAKE_SOURCE_DIR}/scripts/fetch-innosetup --print-iscc
+                OUTPUT_VARIABLE default_iscc OUTPUT_STRIP_TRAILING_WHITESPACE)
+set(VARNOK_ISCC "${default_iscc}" CACHE FILEPATH "Inno Setup's ISCC.exe, for the Wine tests")
+
 # DLL planting: copies of a marker DLL under the names of the DLLs that the program loads at run
 # time, and a program that imports version.dll the unsafe way, as the test's control.
 foreach(planted version wtsapi32 userenv)
@@ -156,8 +192,8 @@ set_tests_properties(signed_exe_runs_${CMAKE_SYSTEM_PROCESSOR} PROPERTIES
 option(VARNOK_WINE_TESTS "Register the tests that run under Wine" ON)
 if(VARNOK_WINE_TESTS)
   # One Wine prefix serves all of them, and they change its registry: never two at once.
-  gtest_discover_tests(wine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-    PROPERTIES LABELS wine RESOURCE_LOCK wineprefix TIMEOUT 600)
+  gtest_discover_tests(wine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 NO_PRETTY_VALUES
+    PROPERTIES LABELS wine RESOURCE_LOCK wineprefix TIMEOUT 600 ENVIRONMENT "VARNOK_ISCC=${VARNOK_ISCC}")
   # 32-bit Windows needs a prefix of its own, made by the script; skipped (77) where 32-bit code
   # cannot run.
   add_test(NAME Win32Prefix.AMachineWideRowIsRunOnce

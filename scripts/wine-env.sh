@@ -24,6 +24,13 @@ varnok_wine_loader() {
   if varnok_can_run_32bit; then echo /usr/lib/wine/wine; else echo /usr/lib/wine/wine64; fi
 }
 
+# The Unix path of the pinned Inno Setup compiler that scripts/fetch-innosetup (run by
+# scripts/bootstrap) keeps outside the clone. A 32-bit program: it runs only where 32-bit code does.
+# The Wine tests read it from VARNOK_ISCC.
+varnok_iscc() {
+  "$(dirname "${BASH_SOURCE[0]}")/fetch-innosetup" --print-iscc
+}
+
 # Creates a fresh prefix at $1 (removing an old one) and leaves a persistent, prewarmed wineserver
 # running for it. The server is started with stdio on /dev/null: a wineserver that inherits a
 # captured stderr pipe makes every later captured Wine call wait for it.
@@ -45,6 +52,14 @@ varnok_prefix_create() {
     /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
   # wineboot leaves a short-lived server behind; a persistent one can start only after it ends.
   WINEPREFIX=$prefix wineserver -w
+  varnok_prefix_start "$prefix"
+}
+
+# Starts the persistent, prewarmed wineserver of the prefix at $1 and its desktop shell (again,
+# after varnok_prefix_stop).
+varnok_prefix_start() {
+  local prefix=$1 loader
+  loader=$(varnok_wine_loader)
   WINEPREFIX=$prefix wineserver -p </dev/null >/dev/null 2>&1
   WINEPREFIX=$prefix "$loader" cmd /c exit </dev/null >/dev/null 2>&1
   # A desktop shell runs, as on a real machine. Under Wine a shell that the program has to start

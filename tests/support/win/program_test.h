@@ -22,9 +22,10 @@ class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(CreateDirectoryA((install_ / "logs").c_str(), nullptr)); }
 
-  // Runs the program with `arguments` and keeps the log it wrote.
-  RunResult RunProgram(const std::string& arguments) {
-    const RunResult result = RunCommand(Quote(ProgramPath()) + " " + arguments, 300000);
+  // Runs the program with `arguments` and keeps the log it wrote. After timeout_ms it is ended
+  // with 258.
+  RunResult RunProgram(const std::string& arguments, DWORD timeout_ms = 300000) {
+    const RunResult result = RunCommand(Quote(ProgramPath()) + " " + arguments, timeout_ms);
     log_ = ReadFileBytes(log_path_);
     return result;
   }
