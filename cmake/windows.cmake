@@ -32,7 +32,8 @@ target_link_libraries(app_varnok PRIVATE varnok_core)
 # multiple of 8 bytes before it appends the signature, so only such a file comes back byte for
 # byte, checksum included, when the signature is removed again (scripts/sign checks this).
 # The link map records which archives gave code to the program: scripts/sbom lists them.
-target_link_options(app_varnok PRIVATE ${WIN_LINK_FLAGS} -Wl,--no-insert-timestamp -s
+# wmain: the arguments as Windows passes them, in UTF-16.
+target_link_options(app_varnok PRIVATE ${WIN_LINK_FLAGS} -municode -Wl,--no-insert-timestamp -s
                     -Wl,-Map=${CMAKE_BINARY_DIR}/app_varnok.map)
 set_target_properties(app_varnok PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 

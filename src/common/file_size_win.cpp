@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "win32/text.h"
 #include "win32/unique_handle.h"
 
 namespace varnok {
@@ -9,8 +10,8 @@ namespace varnok {
 namespace {
 
 win32::UniqueFileHandle OpenForReading(const std::string& path) {
-  return win32::UniqueFileHandle(::CreateFileA(
-      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  return win32::UniqueFileHandle(::CreateFileW(
+      win32::Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       // A named pipe reached through a link may identify the caller but never act as it.
       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
       nullptr));

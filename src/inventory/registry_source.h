@@ -44,9 +44,11 @@ class RegistryKey {
   // Name of the subkey at `index` (name buffer of `buffer_chars` characters including its
   // terminator). kErrorNoMoreItems ends an enumeration; any other error concerns this index only.
   virtual unsigned long EnumSubkey(unsigned long index, size_t buffer_chars, std::string* name) = 0;
-  // Type and exact stored bytes of a value; `type` and `data` are set only on success. A value of
-  // more than kMaxRegistryValueBytes is not read: kErrorValueTooLarge, with `stored_bytes` (when
-  // given) set to its size.
+  // Type and stored bytes of a value, REG_SZ and REG_EXPAND_SZ as UTF-8 text with one final byte
+  // a reader drops (the Windows build's are the stored UTF-16 characters but the last, then a
+  // NUL); `type` and `data` are set only on success. A value of more than
+  // kMaxRegistryValueBytes (characters of a text, bytes of anything else) is not read:
+  // kErrorValueTooLarge, with `stored_bytes` (when given) set to its size.
   virtual unsigned long QueryValue(const std::string& value_name, unsigned long* type,
                                    std::vector<char>* data, unsigned long* stored_bytes) = 0;
   // Opens the direct subkey `name` for reading, in this key's view. `key` is set only on success.

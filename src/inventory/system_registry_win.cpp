@@ -6,6 +6,7 @@
 
 #include "win32/registry.h"
 #include "win32/security.h"
+#include "win32/text.h"
 #include "win32/unique_handle.h"
 
 namespace varnok {
@@ -35,13 +36,13 @@ class Win32Key : public RegistryKey {
   Win32Key(win32::UniqueRegKey key, REGSAM view) : key_(std::move(key)), view_(view) {}
 
   unsigned long EnumSubkey(unsigned long index, size_t buffer_chars, std::string* name) override {
-    std::string buffer(buffer_chars, '\0');
+    std::wstring buffer(buffer_chars, L'\0');
     DWORD length = static_cast<DWORD>(buffer_chars);
-    const LONG rc = ::RegEnumKeyExA(key_.get(), index, buffer.data(), &length, nullptr, nullptr,
+    const LONG rc = ::RegEnumKeyExW(key_.get(), index, buffer.data(), &length, nullptr, nullptr,
                                     nullptr, nullptr);
     if (rc != ERROR_SUCCESS) return static_cast<unsigned long>(rc);
     buffer.resize(length < buffer_chars ? length : buffer_chars);
-    *name = std::move(buffer);
+    *name = win32::Utf8(buffer);
     return kErrorSuccess;
   }
 
@@ -49,37 +50,38 @@ class Win32Key : public RegistryKey {
                            std::vector<char>* data, unsigned long* stored_bytes) override {
     win32::RegistryValue value;
     DWORD stored = 0;
-    const LONG rc = win32::QueryRegistryValue(key_.get(), value_name.c_str(), &value,
+    const LONG rc = win32::QueryRegistryValue(key_.get(), win32::Wide(value_name).c_str(), &value,
                                               kMaxRegistryValueBytes, &stored);
     if (rc == ERROR_FILE_TOO_LARGE && stored_bytes) *stored_bytes = stored;
     if (rc != ERROR_SUCCESS) return static_cast<unsigned long>(rc);
     *type = value.type;
-    *data = std::move(value.data);
+    *data = value.type == REG_SZ || value.type == REG_EXPAND_SZ ? win32::TextAsRead(value.data)
+                                                                 : std::move(value.data);
     return kErrorSuccess;
   }
 
   unsigned long EnumValueName(unsigned long index, std::string* name) override {
     // A value name has at most 16,383 characters.
-    std::string buffer(16384, '\0');
+    std::wstring buffer(16384, L'\0');
     DWORD length = static_cast<DWORD>(buffer.size());
-    const LONG rc = ::RegEnumValueA(key_.get(), index, buffer.data(), &length, nullptr, nullptr,
+    const LONG rc = ::RegEnumValueW(key_.get(), index, buffer.data(), &length, nullptr, nullptr,
                                     nullptr, nullptr);
     if (rc != ERROR_SUCCESS) return static_cast<unsigned long>(rc);
     buffer.resize(length < buffer.size() ? length : buffer.size());
-    *name = std::move(buffer);
+    *name = win32::Utf8(buffer);
     return kErrorSuccess;
   }
 
   // Relative to this key: opening by the full path again costs a walk from the root per row.
   unsigned long OpenSubkey(const std::string& name, std::unique_ptr<RegistryKey>* key) override {
     if (name.empty()) return kErrorFileNotFound;  // would open this key itself
-    return Open(key_.get(), name.c_str(), view_, key);
+    return Open(key_.get(), win32::Wide(name).c_str(), view_, key);
   }
 
-  static unsigned long Open(HKEY parent, const char* path, REGSAM view,
+  static unsigned long Open(HKEY parent, const wchar_t* path, REGSAM view,
                             std::unique_ptr<RegistryKey>* key) {
     win32::UniqueRegKey opened;
-    const LONG rc = ::RegOpenKeyExA(parent, path, 0, KEY_READ | view, opened.put());
+    const LONG rc = ::RegOpenKeyExW(parent, path, 0, KEY_READ | view, opened.put());
     if (rc != ERROR_SUCCESS) return static_cast<unsigned long>(rc);
     if (!opened) return kErrorInvalidHandle;
     *key = std::make_unique<Win32Key>(std::move(opened), view);
@@ -145,11 +147,12 @@ class Win32Registry : public RegistrySource {
     const HKEY root_handle = RootHandle(root);
     if (!root_handle || path.empty()) return nullptr;
     win32::UniqueRegKey key;
-    if (::RegOpenKeyExA(root_handle, path.c_str(), 0, KEY_NOTIFY | ViewFlag(view), key.put()) !=
+    if (::RegOpenKeyExW(root_handle, win32::Wide(path).c_str(), 0, KEY_NOTIFY | ViewFlag(view),
+                        key.put()) !=
         ERROR_SUCCESS) {
       return nullptr;
     }
-    win32::UniqueHandle event(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    win32::UniqueHandle event(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!event) return nullptr;
     auto watch = std::make_unique<Win32KeyWatch>(std::move(key), std::move(event));
     if (!watch->Arm()) return nullptr;
@@ -160,7 +163,8 @@ class Win32Registry : public RegistrySource {
                         std::unique_ptr<RegistryKey>* key) override {
     const HKEY root_handle = RootHandle(root);
     if (!root_handle) return kErrorInvalidHandle;
-    return Win32Key::Open(root_handle, path.empty() ? nullptr : path.c_str(), ViewFlag(view), key);
+    const std::wstring wide = win32::Wide(path);
+    return Win32Key::Open(root_handle, path.empty() ? nullptr : wide.c_str(), ViewFlag(view), key);
   }
 };
 

@@ -17,6 +17,7 @@
 #include "win32/grown_text.h"
 #include "win32/registry.h"
 #include "win32/security.h"
+#include "win32/text.h"
 #include "win32/unique_handle.h"
 
 namespace varnok::log_internal {
@@ -26,8 +27,8 @@ namespace {
 // in a user's session reaches the same object only through the Global\ prefix.
 constexpr const char* kLogMutexNames[] = {"Global\\fmprereq", "fmprereq"};
 constexpr DWORD kLogMutexWaitMs = 3000;
-constexpr char kAgentKeyPath[] = "SOFTWARE\\Orvelle\\Fleetmoor\\FMAgent";
-constexpr char kInstallDirValue[] = "FMAgentInstallDir";  // REG_SZ, read in the 32-bit view
+constexpr wchar_t kAgentKeyPath[] = L"SOFTWARE\\Orvelle\\Fleetmoor\\FMAgent";
+constexpr wchar_t kInstallDirValue[] = L"FMAgentInstallDir";  // REG_SZ, read in the 32-bit view
 // SYSTEM, Administrators and the account this process runs as (SYSTEM itself for the agent's
 // runs) may use the mutex, nobody else.
 constexpr char kLogMutexSddl[] = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
@@ -43,13 +44,14 @@ std::string ReadInstallDir() {
 
 std::string CurrentDirectory() {
   return win32::ReadGrownText(
-      [](char* buffer, DWORD chars) { return ::GetCurrentDirectoryA(chars, buffer); });
+      [](wchar_t* buffer, DWORD chars) { return ::GetCurrentDirectoryW(chars, buffer); });
 }
 
 // An install directory written without a drive ("\\Agent", "Agent") still gives an absolute path.
 std::string FullPath(const std::string& path) {
-  const std::string full = win32::ReadGrownText([&](char* buffer, DWORD chars) {
-    return ::GetFullPathNameA(path.c_str(), chars, buffer, nullptr);
+  const std::wstring wide = win32::Wide(path);
+  const std::string full = win32::ReadGrownText([&](wchar_t* buffer, DWORD chars) {
+    return ::GetFullPathNameW(wide.c_str(), chars, buffer, nullptr);
   });
   return full.empty() ? path : full;
 }
@@ -66,8 +68,8 @@ std::string MutexOwnerSid(HANDLE mutex) {
 
 // "\\?\C:\x" and "\\?\UNC\server\x" as GetFinalPathNameByHandle gives them, in their usual form.
 std::string FinalPath(HANDLE handle) {
-  std::string path = win32::ReadGrownText([&](char* buffer, DWORD chars) {
-    return ::GetFinalPathNameByHandleA(handle, buffer, chars,
+  std::string path = win32::ReadGrownText([&](wchar_t* buffer, DWORD chars) {
+    return ::GetFinalPathNameByHandleW(handle, buffer, chars,
                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   });
   if (StartsWithNoCase(path, "\\\\?\\UNC\\")) return "\\\\" + path.substr(8);
@@ -80,8 +82,8 @@ std::string FinalPath(HANDLE handle) {
 // (a file reached through a link elsewhere has another final path).
 win32::UniqueFileHandle OpenLogFileSafely(const std::string& path, const std::string& folder_final,
                                           DWORD access, DWORD disposition) {
-  win32::UniqueFileHandle file(::CreateFileA(
-      path.c_str(), access | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  win32::UniqueFileHandle file(::CreateFileW(
+      win32::Wide(path).c_str(), access | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
       disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) return file;
   BY_HANDLE_FILE_INFORMATION information{};
@@ -96,13 +98,13 @@ win32::UniqueFileHandle OpenLogFileSafely(const std::string& path, const std::st
 
 // The logs folder's own final path, or empty when it is missing or is itself a link.
 std::string LogFolderFinalPath(const std::string& folder) {
-  const DWORD attributes = ::GetFileAttributesA(folder.c_str());
+  const DWORD attributes = ::GetFileAttributesW(win32::Wide(folder).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
       (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     return std::string();
   }
-  win32::UniqueFileHandle handle(::CreateFileA(
-      folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  win32::UniqueFileHandle handle(::CreateFileW(
+      win32::Wide(folder).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION information{};
   if (!handle || !::GetFileInformationByHandle(handle.get(), &information) ||
@@ -246,7 +248,7 @@ class LogFile {
 
   static void CopyLogFile(const std::string& source_path, const std::string& target_path,
                           const std::string& folder_final) {
-    const DWORD attributes = ::GetFileAttributesA(source_path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(win32::Wide(source_path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
     win32::UniqueFileHandle source =
         OpenLogFileSafely(source_path, folder_final, GENERIC_READ, OPEN_EXISTING);

@@ -3,36 +3,91 @@
 #include <cstdio>
 
 #include "common/strings.h"
+#include "common/utf8.h"
 
 namespace varnok {
 
 const char* LogLevelWord(LogLevel level) { return level == LogLevel::kError ? "ERROR" : "INFO"; }
 
-std::string EscapeLogText(std::string_view message) {
+namespace {
+
+std::string ByteEscape(unsigned char byte) {
+  char escaped[8];
+  std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+  return escaped;
+}
+
+std::string CodePointEscape(char32_t c) {
+  char escaped[16];
+  std::snprintf(escaped, sizeof escaped, "\\u{%04X}", static_cast<unsigned>(c));
+  return escaped;
+}
+
+// Characters that some readers take for the end of a line, whatever the code page.
+bool IsLineBreak(char32_t c) { return c == 0x85 || c == 0x2028 || c == 0x2029; }
+
+// How one character of `text` at `at` is written, and how many bytes of `text` it takes.
+std::string WrittenAs(std::string_view text, size_t at, LogCodePage& code_page, size_t* taken) {
+  const unsigned char byte = static_cast<unsigned char>(text[at]);
+  *taken = 1;
+  if (byte == '\r') return "\\r";
+  if (byte == '\n') return "\\n";
+  if ((byte < 0x20 && byte != '\t') || byte == 0x7F) return ByteEscape(byte);
+  if (byte < 0x80) return std::string(1, static_cast<char>(byte));
+  const CodePoint point = DecodeCodePoint(text, at);
+  if (!point.valid) return ByteEscape(byte);
+  *taken = point.length;
+  if (IsLineBreak(point.value)) return CodePointEscape(point.value);
+  std::string encoded = code_page.Encode(point.value);
+  return encoded.empty() ? CodePointEscape(point.value) : encoded;
+}
+
+}  // namespace
+
+std::string EscapeLogText(std::string_view message, LogCodePage& code_page) {
   std::string out;
   out.reserve(message.size());
-  for (char c : message) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if ((byte < 0x20 && c != '\t') || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      out += escaped;
-    } else {
-      out += c;
+  for (size_t at = 0; at < message.size();) {
+    // Printable ASCII is the same in every code page the log is written in.
+    const unsigned char byte = static_cast<unsigned char>(message[at]);
+    if (byte >= 0x20 && byte < 0x7F) {
+      out += static_cast<char>(byte);
+      ++at;
+      continue;
     }
+    size_t taken = 1;
+    out += WrittenAs(message, at, code_page, &taken);
+    at += taken;
   }
   return out;
 }
 
-std::string CutLogValue(std::string_view value) {
-  if (value.size() <= kLogValueLimit) return std::string(value);
-  std::string out(value.substr(0, kLogValueLimit));
-  out += "...[cut: " + std::to_string(value.size()) + " bytes in all]";
+std::string EscapeLogText(std::string_view message) {
+  return EscapeLogText(message, log_internal::CodePage());
+}
+
+std::string CutLogValue(std::string_view value, LogCodePage& code_page) {
+  // A character's escape takes at most four times its UTF-8 bytes.
+  if (value.size() * 4 <= kLogValueLimit) return std::string(value);
+  size_t counted = 0;
+  size_t end = std::string_view::npos;
+  for (size_t at = 0; at < value.size();) {
+    size_t taken = 1;
+    const unsigned char byte = static_cast<unsigned char>(value[at]);
+    // An ASCII character counts one byte, as it always has, control characters included.
+    const size_t weight = byte < 0x80 ? 1 : WrittenAs(value, at, code_page, &taken).size();
+    if (counted + weight > kLogValueLimit && end == std::string_view::npos) end = at;
+    counted += weight;
+    at += taken;
+  }
+  if (end == std::string_view::npos) return std::string(value);
+  std::string out(value.substr(0, end));
+  out += "...[cut: " + std::to_string(counted) + " bytes in all]";
   return out;
+}
+
+std::string CutLogValue(std::string_view value) {
+  return CutLogValue(value, log_internal::CodePage());
 }
 
 std::string FormatLogDate(int year, int month, int day) {

@@ -16,14 +16,32 @@ constexpr size_t kLogValueLimit = 16384;       // longest value written whole
 
 const char* LogLevelWord(LogLevel level);
 
-// What a record's text becomes in the file: CR and LF as the two characters \r and \n, every
-// other control byte (0x00 to 0x1F but tab, and 0x7F) as \xNN; nothing else changes. A value
-// can still hold text that looks like "key : value;" pairs, but one record stays one line and
-// no registry text can drive the terminal of someone reading the log.
+// What the log's code page makes of one character: the agent's other writers use the machine's
+// ANSI code page, so the program writes in it too.
+class LogCodePage {
+ public:
+  virtual ~LogCodePage() = default;
+  // The character's bytes in the code page when it converts there and back unchanged; empty when
+  // it does not.
+  virtual std::string Encode(char32_t c) = 0;
+};
+
+// What a record's UTF-8 text becomes in the file: CR and LF as the two characters \r and \n,
+// every other control character (0x00 to 0x1F but tab, and 0x7F) and every byte that is not
+// UTF-8 as \xNN; U+0085, U+2028 and U+2029 (line breaks to some readers) and every character that
+// does not convert exactly to the code page and back as \u{XXXX} (its code point in hex, at
+// least four digits), never as "?"; every other character as its bytes in the code page. A value
+// can still hold text that looks like "key : value;" pairs, but one record stays one line and no
+// registry text can drive the terminal of someone reading the log.
+std::string EscapeLogText(std::string_view message, LogCodePage& code_page);
+// The same in the code page of the log (log_internal::CodePage).
 std::string EscapeLogText(std::string_view message);
 
-// A logged value longer than kLogValueLimit: its first kLogValueLimit bytes and a marker with its
-// full length. Shorter values come back unchanged.
+// A logged value that takes more than kLogValueLimit bytes as the log writes it (each character
+// counted as its bytes in the code page, or as its \u{...} escape when it has none there; so
+// ASCII and code-page text count as they always have): the characters that fit, never part of
+// one, and a marker with the value's full length. Shorter values come back unchanged.
+std::string CutLogValue(std::string_view value, LogCodePage& code_page);
 std::string CutLogValue(std::string_view value);
 
 // "YYYY-MM-DD" and "HH:MM:SS:mmm".

@@ -9,6 +9,7 @@
 
 #include "log/log.h"
 #include "win32/system_library.h"
+#include "win32/text.h"
 
 namespace varnok {
 namespace {
@@ -58,10 +59,17 @@ unsigned long long Ticks(const FILETIME& time) {
 }
 
 std::string ImagePath(HANDLE process) {
-  char path[MAX_PATH] = {};
-  DWORD length = MAX_PATH;
-  return ::QueryFullProcessImageNameA(process, 0, path, &length) ? std::string(path, length)
-                                                                 : std::string();
+  // Image paths may be long (\\?\ paths); the call says when the buffer is too small.
+  std::vector<wchar_t> path(MAX_PATH);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    DWORD length = static_cast<DWORD>(path.size());
+    if (::QueryFullProcessImageNameW(process, 0, path.data(), &length)) {
+      return win32::Utf8(std::wstring_view(path.data(), length));
+    }
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
+    path.resize(path.size() * 4);
+  }
+  return std::string();
 }
 
 // The job's own accounting: it keeps what processes that have ended and children that are gone
@@ -111,12 +119,12 @@ class WindowCalls {
         enum_windows_(win32::GetProc<EnumWindowsFn>(user32_, "EnumWindows")),
         is_visible_(win32::GetProc<IsWindowFn>(user32_, "IsWindowVisible")),
         is_enabled_(win32::GetProc<IsWindowFn>(user32_, "IsWindowEnabled")),
-        style_of_(win32::GetProc<GetWindowLongAFn>(user32_, "GetWindowLongA")),
+        style_of_(win32::GetProc<GetWindowLongWFn>(user32_, "GetWindowLongW")),
         rect_of_(win32::GetProc<GetWindowRectFn>(user32_, "GetWindowRect")),
         monitor_of_(win32::GetProc<MonitorFromRectFn>(user32_, "MonitorFromRect")),
         owner_of_(win32::GetProc<GetWindowThreadProcessIdFn>(user32_, "GetWindowThreadProcessId")),
-        text_of_(win32::GetProc<GetWindowTextAFn>(user32_, "GetWindowTextA")),
-        class_of_(win32::GetProc<GetClassNameAFn>(user32_, "GetClassNameA")) {}
+        text_of_(win32::GetProc<GetWindowTextWFn>(user32_, "GetWindowTextW")),
+        class_of_(win32::GetProc<GetClassNameWFn>(user32_, "GetClassNameW")) {}
 
   // The first dialog (IsDialogWindow), shown or not, on this thread's desktop (the one a launch
   // inherits), of one of `process_ids`; false when there is none.
@@ -128,9 +136,9 @@ class WindowCalls {
     Search search{this, &process_ids, nullptr, 0, std::string()};
     enum_windows_(&Visit, reinterpret_cast<LPARAM>(&search));
     if (!search.found) return false;
-    char text[kWindowTextChars] = {};
+    wchar_t text[kWindowTextChars] = {};
     text_of_(search.found, text, kWindowTextChars);  // another process's: read, never asked
-    window->title = text;
+    window->title = win32::Utf8(text);
     window->class_name = search.class_name;
     window->process_id = search.owner;
     win32::UniqueHandle owner(
@@ -142,12 +150,12 @@ class WindowCalls {
  private:
   using EnumWindowsFn = BOOL(WINAPI*)(WNDENUMPROC, LPARAM);
   using IsWindowFn = BOOL(WINAPI*)(HWND);
-  using GetWindowLongAFn = LONG(WINAPI*)(HWND, int);
+  using GetWindowLongWFn = LONG(WINAPI*)(HWND, int);
   using GetWindowRectFn = BOOL(WINAPI*)(HWND, RECT*);
   using MonitorFromRectFn = HMONITOR(WINAPI*)(const RECT*, DWORD);
   using GetWindowThreadProcessIdFn = DWORD(WINAPI*)(HWND, DWORD*);
-  using GetWindowTextAFn = int(WINAPI*)(HWND, char*, int);
-  using GetClassNameAFn = int(WINAPI*)(HWND, char*, int);
+  using GetWindowTextWFn = int(WINAPI*)(HWND, wchar_t*, int);
+  using GetClassNameWFn = int(WINAPI*)(HWND, wchar_t*, int);
 
   struct Search {
     const WindowCalls* calls;
@@ -159,9 +167,9 @@ class WindowCalls {
 
   WindowFacts FactsOf(HWND window) const {
     WindowFacts facts;
-    char class_name[kWindowTextChars] = {};
+    wchar_t class_name[kWindowTextChars] = {};
     class_of_(window, class_name, kWindowTextChars);
-    facts.class_name = class_name;
+    facts.class_name = win32::Utf8(class_name);
     facts.has_caption = (style_of_(window, GWL_STYLE) & WS_CAPTION) == WS_CAPTION;
     facts.enabled = is_enabled_(window) != FALSE;
     facts.visible = is_visible_(window) != FALSE;
@@ -194,12 +202,12 @@ class WindowCalls {
   EnumWindowsFn enum_windows_;
   IsWindowFn is_visible_;
   IsWindowFn is_enabled_;
-  GetWindowLongAFn style_of_;
+  GetWindowLongWFn style_of_;
   GetWindowRectFn rect_of_;
   MonitorFromRectFn monitor_of_;
   GetWindowThreadProcessIdFn owner_of_;
-  GetWindowTextAFn text_of_;
-  GetClassNameAFn class_of_;
+  GetWindowTextWFn text_of_;
+  GetClassNameWFn class_of_;
 };
 
 class JobRemains : public LaunchRemains {
@@ -224,10 +232,10 @@ class JobRemains : public LaunchRemains {
 // The process of the Windows Installer service (msiserver), 0 when it does not run.
 DWORD InstallerServiceProcessId() {
   const win32::UniqueServiceHandle manager(
-      ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+      ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) return 0;
   const win32::UniqueServiceHandle service(
-      ::OpenServiceA(manager.get(), "msiserver", SERVICE_QUERY_STATUS));
+      ::OpenServiceW(manager.get(), L"msiserver", SERVICE_QUERY_STATUS));
   SERVICE_STATUS_PROCESS status{};
   DWORD needed = 0;
   if (!service || !::QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
@@ -283,7 +291,7 @@ LaunchJob::LaunchJob(const JobPlan& plan) {
     LogUncontainedOnce(plan.reason);
     return;
   }
-  job_.reset(::CreateJobObjectA(nullptr, nullptr));
+  job_.reset(::CreateJobObjectW(nullptr, nullptr));
   if (!job_) {
     LogUncontainedOnce(FailedStep("CreateJobObject", ::GetLastError()));
     return;

@@ -32,7 +32,7 @@ int ExecuteFile(const std::string& command_line, const std::string& executable,
                 const std::string& working_directory, unsigned minutes,
                 unsigned long stuck_window_ms = 0,
                 std::unique_ptr<LaunchRemains>* remains = nullptr, bool installer_removal = false);
-// The current directory, or empty (logged) on failure or when it exceeds 259 characters.
+// The current directory, or empty (logged) on failure.
 std::string _GetCurrentDirectory();
 // Changes the current directory; returns the previous one, or empty (logged) when nothing changed.
 std::string _SetCurrentDirectory(const std::string& directory);

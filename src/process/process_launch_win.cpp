@@ -5,30 +5,12 @@
 #include "log/log.h"
 #include "process/launch_job.h"
 #include "process/process_launch.h"
+#include "win32/grown_text.h"
+#include "win32/text.h"
 #include "win32/unique_handle.h"
 
 namespace varnok {
 namespace {
-
-constexpr DWORD kDirectoryBufferChars = MAX_PATH;
-
-// A writable, zero-terminated copy for CreateProcess*, wiped before it is freed; an empty text is
-// passed as no text.
-class WritableText {
- public:
-  explicit WritableText(const std::string& text) : buffer_(text.begin(), text.end()) {
-    buffer_.push_back('\0');
-    empty_ = text.empty();
-  }
-  ~WritableText() { ::SecureZeroMemory(buffer_.data(), buffer_.size()); }
-  WritableText(const WritableText&) = delete;
-  WritableText& operator=(const WritableText&) = delete;
-  char* get() { return empty_ ? nullptr : buffer_.data(); }
-
- private:
-  std::vector<char> buffer_;
-  bool empty_;
-};
 
 DWORD WaitMilliseconds(unsigned minutes) {
   const unsigned long long ms = static_cast<unsigned long long>(minutes) * 60000ULL;
@@ -38,9 +20,9 @@ DWORD WaitMilliseconds(unsigned minutes) {
 }  // namespace
 
 std::string _GetCurrentDirectory() {
-  char buffer[kDirectoryBufferChars] = {};
-  ::GetCurrentDirectoryA(kDirectoryBufferChars, buffer);
-  if (buffer[0] != '\0') return buffer;
+  const std::string directory = win32::ReadGrownText(
+      [](wchar_t* buffer, DWORD chars) { return ::GetCurrentDirectoryW(chars, buffer); });
+  if (!directory.empty()) return directory;
   LogError("operation : _GetCurrentDirectory; status : failure; remarks : \"Failed to get current "
            "directory\"; error_code : %d;",
            static_cast<int>(::GetLastError()));
@@ -59,7 +41,7 @@ std::string _SetCurrentDirectory(const std::string& directory) {
              "directory before setting new directory\";");
     return std::string();
   }
-  if (!::SetCurrentDirectoryA(directory.c_str())) {
+  if (!::SetCurrentDirectoryW(win32::Wide(directory).c_str())) {
     LogError("operation : _SetCurrentDirectory; status : failure; remarks : \"Failed to set current "
              "directory to %s\"; error_code : %d;",
              directory.c_str(), static_cast<int>(::GetLastError()));
@@ -93,7 +75,7 @@ int ExecuteFile(const std::string& command_line, const std::string& executable,
 
   // No show flag: Windows would hide the program's first window with it, and that is typically
   // its question, which the stuck-window watch must still find. CREATE_NO_WINDOW hides consoles.
-  STARTUPINFOA startup{};
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   // Both outlive this call when the launch's remains are kept.
   auto process_owner = std::make_unique<win32::ProcessInformation>();
@@ -105,12 +87,20 @@ int ExecuteFile(const std::string& command_line, const std::string& executable,
   const DWORD flags = CREATE_NO_WINDOW | (minutes == 0 ? 0 : CREATE_SUSPENDED) |
                       (plan.break_away ? CREATE_BREAKAWAY_FROM_JOB : 0);
   {
-    WritableText exe(executable);
-    WritableText line(command_line);
-    WritableText directory(working_directory);
-    created = ::CreateProcessA(exe.get(), line.get(), nullptr, nullptr, FALSE, flags, nullptr,
-                               directory.get(), &startup, process.put());
-    create_error = ::GetLastError();
+    win32::WritableWide exe(executable);
+    win32::WritableWide line(command_line);
+    win32::WritableWide directory(working_directory);
+    if (exe.converted() && line.converted() && directory.converted()) {
+      created = ::CreateProcessW(exe.get(), line.get(), nullptr, nullptr, FALSE, flags, nullptr,
+                                 directory.get(), &startup, process.put());
+      create_error = ::GetLastError();
+    } else {
+      // Never started in another form than the one the row holds.
+      LogError("operation : ExecuteFile; status : failure; remarks : \"Not started: the command "
+               "cannot be converted exactly to Windows' text\"; command_line : \"%s\";",
+               command_line.c_str());
+      create_error = ERROR_NO_UNICODE_TRANSLATION;
+    }
   }
   // Windows does not delete a folder that is a process's current directory: the uninstaller's
   // own folder is given back before the wait, so that the uninstaller can remove it.

@@ -7,6 +7,7 @@
 #include "process/process_launch.h"
 #include "process/shell_restore.h"
 #include "win32/grown_text.h"
+#include "win32/text.h"
 #include "win32/unique_handle.h"
 
 namespace varnok {
@@ -18,10 +19,10 @@ bool ForEachOtherProcess(Visit visit) {
   win32::UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return false;
   const DWORD self = ::GetCurrentProcessId();
-  PROCESSENTRY32 entry{};
+  PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
-  for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
-       more = ::Process32Next(snapshot.get(), &entry)) {
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+       more = ::Process32NextW(snapshot.get(), &entry)) {
     if (entry.th32ProcessID != self) visit(entry);
   }
   return true;
@@ -31,17 +32,18 @@ bool ForEachOtherProcess(Visit visit) {
 
 bool IsProcessRunning(const std::string& name) {
   bool found = false;
-  ForEachOtherProcess([&](const PROCESSENTRY32& entry) {
-    found = found || _stricmp(entry.szExeFile, name.c_str()) == 0;
+  const std::wstring wide = win32::Wide(name);
+  ForEachOtherProcess([&](const PROCESSENTRY32W& entry) {
+    found = found || _wcsicmp(entry.szExeFile, wide.c_str()) == 0;
   });
   return found;
 }
 
 std::set<unsigned long> SessionsWithShell() {
   std::set<unsigned long> sessions;
-  ForEachOtherProcess([&](const PROCESSENTRY32& entry) {
+  ForEachOtherProcess([&](const PROCESSENTRY32W& entry) {
     DWORD session = 0;
-    if (_stricmp(entry.szExeFile, "explorer.exe") == 0 &&
+    if (_wcsicmp(entry.szExeFile, L"explorer.exe") == 0 &&
         ::ProcessIdToSessionId(entry.th32ProcessID, &session)) {
       sessions.insert(session);
     }
@@ -51,7 +53,7 @@ std::set<unsigned long> SessionsWithShell() {
 
 std::string RealWindowsDirectory() {
   std::string directory = win32::ReadGrownText(
-      [](char* buffer, DWORD chars) { return ::GetSystemWindowsDirectoryA(buffer, chars); });
+      [](wchar_t* buffer, DWORD chars) { return ::GetSystemWindowsDirectoryW(buffer, chars); });
   if (!directory.empty() && directory.back() == '\\') directory.pop_back();
   return directory;
 }

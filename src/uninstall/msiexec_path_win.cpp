@@ -1,14 +1,14 @@
 #include <windows.h>
 
 #include "uninstall/msiexec_path.h"
+#include "win32/grown_text.h"
 
 namespace varnok {
 
 std::string GetMsiexecPath() {
-  char directory[MAX_PATH] = {};
-  const UINT length = ::GetSystemDirectoryA(directory, MAX_PATH);
-  if (length > 0 && length < MAX_PATH) return std::string(directory, length) + "\\msiexec.exe";
-  return "msiexec.exe";
+  const std::string directory = win32::ReadGrownText(
+      [](wchar_t* buffer, DWORD chars) { return ::GetSystemDirectoryW(buffer, chars); });
+  return directory.empty() ? "msiexec.exe" : directory + "\\msiexec.exe";
 }
 
 }  // namespace varnok

@@ -3,19 +3,20 @@
 #include "log/log.h"
 #include "uninstall/shared_uninstaller.h"
 #include "win32/system_library.h"
+#include "win32/text.h"
 #include "win32/unique_handle.h"
 
 namespace varnok {
 namespace {
 
 bool IsDirectory(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(win32::Wide(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-using GetFileVersionInfoSizeAFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
-using GetFileVersionInfoAFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
-using VerQueryValueAFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+using GetFileVersionInfoSizeWFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
+using GetFileVersionInfoWFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
+using VerQueryValueWFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
 
 // Loaded once and kept for the process: a version may be read while acting as a row's owner, and
 // a DLL is never loaded under a user's token, where that user's own drive letters would apply.
@@ -38,39 +39,40 @@ void PreloadVersionLibrary() { VersionLibrary(); }
 std::vector<std::string> ListFiles(const std::string& folder) {
   std::vector<std::string> files;
   if (folder.empty() || !IsDirectory(folder)) return files;
-  WIN32_FIND_DATAA data;
-  win32::UniqueFindHandle find(::FindFirstFileA((folder + "\\*").c_str(), &data));
+  WIN32_FIND_DATAW data;
+  win32::UniqueFindHandle find(::FindFirstFileW(win32::Wide(folder + "\\*").c_str(), &data));
   if (!find) return files;
   do {
     if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      files.push_back(folder + "\\" + data.cFileName);
+      files.push_back(folder + "\\" + win32::Utf8(data.cFileName));
     }
-  } while (::FindNextFileA(find.get(), &data));
+  } while (::FindNextFileW(find.get(), &data));
   return files;
 }
 
 FileVersionInfo ReadFileVersion(const std::string& path) {
   using Failure = FileVersionInfo::Failure;
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const std::wstring wide = win32::Wide(path);
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return Failed(Failure::kFileMissing, 0);
   }
   const win32::UniqueModule& version = VersionLibrary();
-  const auto get_size = win32::GetProc<GetFileVersionInfoSizeAFn>(version, "GetFileVersionInfoSizeA");
-  const auto get_info = win32::GetProc<GetFileVersionInfoAFn>(version, "GetFileVersionInfoA");
-  const auto query = win32::GetProc<VerQueryValueAFn>(version, "VerQueryValueA");
+  const auto get_size = win32::GetProc<GetFileVersionInfoSizeWFn>(version, "GetFileVersionInfoSizeW");
+  const auto get_info = win32::GetProc<GetFileVersionInfoWFn>(version, "GetFileVersionInfoW");
+  const auto query = win32::GetProc<VerQueryValueWFn>(version, "VerQueryValueW");
   if (!get_size || !get_info || !query) return Failed(Failure::kSizeFailed, ::GetLastError());
   DWORD handle = 0;
-  const DWORD size = get_size(path.c_str(), &handle);
+  const DWORD size = get_size(wide.c_str(), &handle);
   if (size == 0) return Failed(Failure::kSizeFailed, ::GetLastError());
   std::vector<char> block(size, '\0');
-  if (!get_info(path.c_str(), handle, size, block.data())) {
+  if (!get_info(wide.c_str(), handle, size, block.data())) {
     return Failed(Failure::kInfoFailed, ::GetLastError());
   }
   void* fixed = nullptr;
   UINT length = 0;
   // A short block from a malformed resource would be read past its end.
-  if (!query(block.data(), "\\", &fixed, &length) || length < sizeof(VS_FIXEDFILEINFO) || !fixed) {
+  if (!query(block.data(), L"\\", &fixed, &length) || length < sizeof(VS_FIXEDFILEINFO) || !fixed) {
     return Failed(Failure::kQueryFailed, ::GetLastError());
   }
   const auto* fixed_info = static_cast<const VS_FIXEDFILEINFO*>(fixed);

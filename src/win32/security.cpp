@@ -2,15 +2,16 @@
 
 #include <sddl.h>
 
+#include "win32/text.h"
 #include "win32/unique_handle.h"
 
 namespace varnok::win32 {
 
 std::string SidText(PSID sid) {
-  char* text = nullptr;
-  if (!sid || !::IsValidSid(sid) || !::ConvertSidToStringSidA(sid, &text)) return std::string();
+  wchar_t* text = nullptr;
+  if (!sid || !::IsValidSid(sid) || !::ConvertSidToStringSidW(sid, &text)) return std::string();
   const UniqueLocalMemory owner(text);
-  return std::string(text);
+  return Utf8(text);
 }
 
 std::string TokenSidText(HANDLE token, TOKEN_INFORMATION_CLASS which) {

@@ -4,6 +4,7 @@
 
 #include "common/system_library_load.h"
 #include "win32/grown_text.h"
+#include "win32/text.h"
 
 namespace varnok::win32 {
 namespace {
@@ -11,18 +12,18 @@ namespace {
 class Win32Steps : public SystemLibrarySteps {
  public:
   void* LoadSearchingSystem32(const std::string& name, unsigned long* error) override {
-    HMODULE module = ::LoadLibraryExA(name.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE module = ::LoadLibraryExW(Wide(name).c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (!module) *error = ::GetLastError();
     return reinterpret_cast<void*>(module);
   }
   std::string SystemDirectory() override {
     return ReadGrownText(
-        [](char* buffer, DWORD chars) { return ::GetSystemDirectoryA(buffer, chars); });
+        [](wchar_t* buffer, DWORD chars) { return ::GetSystemDirectoryW(buffer, chars); });
   }
   void* LoadFullPath(const std::string& path) override {
     // The DLL's own imports are then looked for beside it, in the system directory.
     return reinterpret_cast<void*>(
-        ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+        ::LoadLibraryExW(Wide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
   }
 };
 
@@ -30,7 +31,7 @@ class Win32Steps : public SystemLibrarySteps {
 
 void RestrictDllSearchToSystem() {
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  const HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
+  const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
   if (!kernel32) return;
   const auto set_default = reinterpret_cast<SetDefaultDllDirectoriesFn>(
       reinterpret_cast<void*>(::GetProcAddress(kernel32, "SetDefaultDllDirectories")));

@@ -31,7 +31,13 @@ TEST(LogEscaping, OneRecordOneLineAndNoTerminalControl) {
       {"back\bspace\x7F", "back\\x08space\\x7F"},
       {std::string("nul\0x", 5), "nul\\x00x"},
       {"\x01\x1F\x20", "\\x01\\x1F "},                              // class edges
-      {"\xE9\xFF quotes \" and ; stay", "\xE9\xFF quotes \" and ; stay"},
+      // UTF-8 in, the code page's bytes out (1252 here): code-page text is written as ever.
+      {"\u00E9\u00FF\u20AC quotes \" and ; stay", "\xE9\xFF\x80 quotes \" and ; stay"},
+      // Outside the code page: the code point, never "?".
+      {"\u0416\u4E2D\U0001F600", "\\u{0416}\\u{4E2D}\\u{1F600}"},
+      // Line breaks to some readers, under any code page; bytes that are not UTF-8.
+      {"a\u2028b\u2029c\u0085d", "a\\u{2028}b\\u{2029}c\\u{0085}d"},
+      {"\xE9\xFF\xC3", "\\xE9\\xFF\\xC3"},
       {"\\n as typed", "\\n as typed"},  // a literal backslash-n is not undone
   };
   for (const Row& r : rows) EXPECT_EQ(EscapeLogText(r.in), r.out) << r.in;
@@ -42,6 +48,14 @@ TEST(LogValues, LongValuesAreCutWithTheirLength) {
   EXPECT_EQ(CutLogValue(std::string(16385, 'b')),
             std::string(16384, 'b') + "...[cut: 16385 bytes in all]");
   EXPECT_EQ(CutLogValue(""), "");
+  // Counted as the log writes them, never cut inside a character: 1252's "\u00E9" takes one byte,
+  // a Cyrillic letter its escape's eight.
+  const std::string e = "\u00E9";
+  EXPECT_EQ(CutLogValue(std::string(16383, 'a') + e + e),
+            std::string(16383, 'a') + e + "...[cut: 16385 bytes in all]");
+  const std::string zhe = "\u0416";
+  EXPECT_EQ(CutLogValue(std::string(16380, 'a') + zhe),
+            std::string(16380, 'a') + "...[cut: 16388 bytes in all]");
   testing::TakeLogLines();
   const std::string huge(5 * 1024 * 1024, 'x');
   LogInfo("command_line : \"%s\"; other : \"%s\"; n : %d; size : %zu; id : %lu; %%", huge.c_str(),

@@ -5,6 +5,7 @@
 #include "support/win/wine_support.h"
 #include "win32/registry.h"
 #include "win32/system_library.h"
+#include "win32/text.h"
 #include "win32/unique_handle.h"
 
 namespace varnok {
@@ -45,18 +46,23 @@ TEST(QueryRegistryValue, ReadsEverySizeExactly) {
     if (c.type == REG_SZ) bytes.back() = '\0';
     testing::ScratchRows::Set(key.get(), c.name, c.type, bytes);
     win32::RegistryValue value;
-    ASSERT_EQ(win32::QueryRegistryValue(key.get(), c.name, &value, 65536), ERROR_SUCCESS) << c.name;
+    ASSERT_EQ(win32::QueryRegistryValue(key.get(), win32::Wide(c.name).c_str(), &value, 65536),
+              ERROR_SUCCESS)
+        << c.name;
     EXPECT_EQ(value.type, c.type) << c.name;
-    EXPECT_EQ(std::string(value.data.begin(), value.data.end()), bytes) << c.name;
+    // Text is stored in UTF-16, and reaches the inventory's reader as UTF-8.
+    const std::vector<char> data =
+        c.type == REG_SZ ? win32::TextAsRead(value.data) : value.data;
+    EXPECT_EQ(std::string(data.begin(), data.end()), bytes) << c.name;
   }
   win32::RegistryValue untouched;
   untouched.type = REG_DWORD;
-  EXPECT_EQ(win32::QueryRegistryValue(key.get(), "missing", &untouched, 65536), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(win32::QueryRegistryValue(key.get(), L"missing", &untouched, 65536), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(untouched.type, static_cast<DWORD>(REG_DWORD));
   // One byte over the limit is not read, and its size is told.
   testing::ScratchRows::Set(key.get(), "over", REG_BINARY, std::string(65537, 'o'));
   DWORD stored = 0;
-  EXPECT_EQ(win32::QueryRegistryValue(key.get(), "over", &untouched, 65536, &stored), ERROR_FILE_TOO_LARGE);
+  EXPECT_EQ(win32::QueryRegistryValue(key.get(), L"over", &untouched, 65536, &stored), ERROR_FILE_TOO_LARGE);
   EXPECT_EQ(stored, 65537u);
   EXPECT_EQ(untouched.type, static_cast<DWORD>(REG_DWORD));
 }
