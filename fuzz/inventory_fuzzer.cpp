@@ -133,10 +133,15 @@ bool TooLarge(const Mirror::Key& key, const char* name) {
   return it != key.values.end() && it->second.bytes.size() > 65536;
 }
 
-// REG_SZ only; the last stored byte is the terminator's place and the text ends at a NUL.
-bool ExpectString(const Mirror::Key& key, const char* name, std::string* text) {
+// REG_SZ, and REG_EXPAND_SZ as well where `expand_sz` is given (set to whether it was one); the
+// last stored byte is the terminator's place and the text ends at a NUL.
+bool ExpectString(const Mirror::Key& key, const char* name, std::string* text,
+                  bool* expand_sz = nullptr) {
   const auto it = key.values.find(name);
-  if (it == key.values.end() || TooLarge(key, name) || it->second.type != kRegSz) return false;
+  if (it == key.values.end() || TooLarge(key, name)) return false;
+  const unsigned long type = it->second.type;
+  if (type != kRegSz && !(expand_sz && type == kRegExpandSz)) return false;
+  if (expand_sz) *expand_sz = type == kRegExpandSz;
   const std::string& bytes = it->second.bytes;
   const size_t limit = bytes.empty() ? 0 : bytes.size() - 1;
   *text = bytes.substr(0, std::min(limit, bytes.find('\0')));
@@ -220,9 +225,12 @@ void ExpectRows(const Mirror& mirror, const Location& location, Expectation* exp
     entry.key_name = name;
     ExpectString(*row, "DisplayVersion", &entry.display_version);
     ExpectString(*row, "Publisher", &entry.publisher);
-    ExpectString(*row, "InstallLocation", &entry.install_location);
-    ExpectString(*row, "UninstallString", &entry.uninstall_string);
-    ExpectString(*row, "QuietUninstallString", &entry.quiet_uninstall_string);
+    ExpectString(*row, "InstallLocation", &entry.install_location,
+                 &entry.expand_sz.install_location);
+    ExpectString(*row, "UninstallString", &entry.uninstall_string,
+                 &entry.expand_sz.uninstall_string);
+    ExpectString(*row, "QuietUninstallString", &entry.quiet_uninstall_string,
+                 &entry.expand_sz.quiet_uninstall_string);
     entry.is_windows_installer = ExpectWindowsInstaller(*row);
     expected->entries.push_back(std::move(entry));
   }
@@ -276,7 +284,11 @@ std::string Describe(const UninstallEntry& e) {
          Show(e.arch) + " " + Show(e.registry_path) + " name " + Show(e.display_name) +
          " version " + Show(e.display_version) + " publisher " + Show(e.publisher) + " location " +
          Show(e.install_location) + " uninstall " + Show(e.uninstall_string) + " quiet " +
-         Show(e.quiet_uninstall_string) + " msi " + std::to_string(e.is_windows_installer);
+         Show(e.quiet_uninstall_string) + " expand_sz " +
+         std::to_string(e.expand_sz.install_location) +
+         std::to_string(e.expand_sz.uninstall_string) +
+         std::to_string(e.expand_sz.quiet_uninstall_string) + " msi " +
+         std::to_string(e.is_windows_installer);
 }
 
 bool SameEntry(const UninstallEntry& a, const UninstallEntry& b) {
@@ -286,6 +298,9 @@ bool SameEntry(const UninstallEntry& a, const UninstallEntry& b) {
          a.publisher == b.publisher && a.install_location == b.install_location &&
          a.uninstall_string == b.uninstall_string &&
          a.quiet_uninstall_string == b.quiet_uninstall_string &&
+         a.expand_sz.install_location == b.expand_sz.install_location &&
+         a.expand_sz.uninstall_string == b.expand_sz.uninstall_string &&
+         a.expand_sz.quiet_uninstall_string == b.expand_sz.quiet_uninstall_string &&
          a.is_windows_installer == b.is_windows_installer;
 }
 

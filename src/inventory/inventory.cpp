@@ -35,12 +35,26 @@ void LogValueTooLarge(const std::string& row_path, const char* value_name,
           row_path.c_str(), value_name, stored_bytes, kMaxRegistryValueBytes);
 }
 
+// `expand_sz` given: REG_EXPAND_SZ is read as well, and it tells which type the value had.
 unsigned long ReadField(RegistryKey& key, const std::string& row_path, const char* value_name,
-                        std::string* field) {
+                        std::string* field, bool* expand_sz = nullptr) {
   unsigned long stored_bytes = 0;
-  const unsigned long rc = ReadRegistryString(key, value_name, field, &stored_bytes);
+  const unsigned long rc =
+      expand_sz ? ReadRegistryCommandString(key, value_name, field, expand_sz, &stored_bytes)
+                : ReadRegistryString(key, value_name, field, &stored_bytes);
   if (rc == kErrorValueTooLarge) LogValueTooLarge(row_path, value_name, stored_bytes);
   return rc;
+}
+
+// The stored bytes of a string value as text: the final byte is taken for the terminator whether
+// or not it is one. An embedded NUL ends the text as well: the C APIs that later see the text
+// would stop there, and the program must log and act on the same text.
+void TextOfStoredBytes(const std::vector<char>& data, std::string* text) {
+  if (data.empty()) {
+    text->clear();
+    return;
+  }
+  text->assign(data.data(), strnlen(data.data(), data.size() - 1));
 }
 
 // Reads one row; false when it has no usable DisplayName and is dropped. The row's key is opened
@@ -63,9 +77,14 @@ bool ReadRow(RegistryKey& uninstall, const UninstallView& view, const std::strin
   // Absent, retyped or unreadable values leave their field empty.
   ReadField(*key, row_path, "DisplayVersion", &entry->display_version);
   ReadField(*key, row_path, "Publisher", &entry->publisher);
-  ReadField(*key, row_path, "InstallLocation", &entry->install_location);
-  ReadField(*key, row_path, "UninstallString", &entry->uninstall_string);
-  ReadField(*key, row_path, "QuietUninstallString", &entry->quiet_uninstall_string);
+  // The command values may hold variables (Windows Installer itself writes UninstallString as
+  // REG_EXPAND_SZ); they are expanded later, for the rows that match only.
+  ReadField(*key, row_path, "InstallLocation", &entry->install_location,
+            &entry->expand_sz.install_location);
+  ReadField(*key, row_path, "UninstallString", &entry->uninstall_string,
+            &entry->expand_sz.uninstall_string);
+  ReadField(*key, row_path, "QuietUninstallString", &entry->quiet_uninstall_string,
+            &entry->expand_sz.quiet_uninstall_string);
   unsigned long flag = 0;
   unsigned long stored_bytes = 0;
   if (ReadWindowsInstallerFlag(*key, &flag, &stored_bytes) == kErrorValueTooLarge) {
@@ -143,14 +162,20 @@ unsigned long ReadRegistryString(RegistryKey& key, const std::string& value_name
   const unsigned long rc = key.QueryValue(value_name, &type, &data, stored_bytes);
   if (rc != kErrorSuccess) return rc;
   if (type != kRegSz) return kErrorInvalidDatatype;
-  // The final byte is taken for the terminator whether or not it is one. An embedded NUL ends
-  // the text as well: the C APIs that later see the text would stop there, and the program must
-  // log and act on the same text.
-  if (data.empty()) {
-    text->clear();
-    return kErrorSuccess;
-  }
-  text->assign(data.data(), strnlen(data.data(), data.size() - 1));
+  TextOfStoredBytes(data, text);
+  return kErrorSuccess;
+}
+
+unsigned long ReadRegistryCommandString(RegistryKey& key, const std::string& value_name,
+                                        std::string* text, bool* expand_sz,
+                                        unsigned long* stored_bytes) {
+  unsigned long type = 0;
+  std::vector<char> data;
+  const unsigned long rc = key.QueryValue(value_name, &type, &data, stored_bytes);
+  if (rc != kErrorSuccess) return rc;
+  if (type != kRegSz && type != kRegExpandSz) return kErrorInvalidDatatype;
+  TextOfStoredBytes(data, text);
+  *expand_sz = type == kRegExpandSz;
   return kErrorSuccess;
 }
 

@@ -40,6 +40,12 @@ std::vector<std::string> GetUserProfileSids(RegistrySource& registry);
 unsigned long ReadRegistryString(RegistryKey& key, const std::string& value_name, std::string* text,
                                  unsigned long* stored_bytes = nullptr);
 
+// As ReadRegistryString, but a REG_EXPAND_SZ value is read too, as its raw text (nothing is
+// expanded); `expand_sz` is set with the text, to whether it was REG_EXPAND_SZ.
+unsigned long ReadRegistryCommandString(RegistryKey& key, const std::string& value_name,
+                                        std::string* text, bool* expand_sz,
+                                        unsigned long* stored_bytes = nullptr);
+
 // The WindowsInstaller value: 0 and `number` set when it is a REG_DWORD of at most 4 bytes.
 // `number` is 0 unless it succeeds.
 unsigned long ReadWindowsInstallerFlag(RegistryKey& key, unsigned long* number,

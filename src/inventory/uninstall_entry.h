@@ -8,6 +8,14 @@ namespace varnok {
 // The predefined registry root a row was read under.
 enum class RegistryRoot { kNone, kLocalMachine, kUsers, kCurrentUser };
 
+// Which of a row's command values were stored as REG_EXPAND_SZ: their fields hold the raw text,
+// variables unexpanded, until the run expands them for a row that matched.
+struct ExpandSzValues {
+  bool install_location = false;
+  bool uninstall_string = false;
+  bool quiet_uninstall_string = false;
+};
+
 // A plain value record. Texts are the registry data as stored (ANSI code page), never trimmed or
 // case-folded. `display_name` is never empty in an entry the inventory returns.
 struct UninstallEntry {
@@ -19,9 +27,10 @@ struct UninstallEntry {
   std::string display_name;            // DisplayName (REG_SZ)
   std::string display_version;         // DisplayVersion (REG_SZ)
   std::string publisher;               // Publisher (REG_SZ)
-  std::string install_location;        // InstallLocation (REG_SZ)
-  std::string uninstall_string;        // UninstallString (REG_SZ)
-  std::string quiet_uninstall_string;  // QuietUninstallString (REG_SZ)
+  std::string install_location;        // InstallLocation (REG_SZ or REG_EXPAND_SZ)
+  std::string uninstall_string;        // UninstallString (REG_SZ or REG_EXPAND_SZ)
+  std::string quiet_uninstall_string;  // QuietUninstallString (REG_SZ or REG_EXPAND_SZ)
+  ExpandSzValues expand_sz;
   bool is_windows_installer = false;   // WindowsInstaller (REG_DWORD) equals 1
 };
 

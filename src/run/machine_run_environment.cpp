@@ -19,6 +19,11 @@ RowAccess MachineRunEnvironment::GetRowAccess(const UninstallEntry& entry) {
   return ResolveRowAccess(platform_, entry);
 }
 
+std::vector<ExpandedText> MachineRunEnvironment::ExpandValues(
+    const ExpansionEnvironment& environment, const std::vector<std::string>& texts) {
+  return expander_.Expand(environment, texts);
+}
+
 LocatedUninstaller MachineRunEnvironment::LocateUninstaller(const RowAccess& access,
                                                             std::string_view command,
                                                             const std::string& install_location) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "inventory/registry_source.h"
+#include "inventory/value_expansion.h"
 #include "process/launch_platform.h"
 #include "process/shell_watch.h"
 #include "run/run_environment.h"
@@ -12,13 +13,20 @@ namespace varnok {
 
 class MachineRunEnvironment : public RunEnvironment {
  public:
-  MachineRunEnvironment(RegistrySource& registry, LaunchPlatform& platform)
-      : registry_(registry), platform_(platform), shells_(platform), installer_(platform) {}
+  MachineRunEnvironment(RegistrySource& registry, LaunchPlatform& platform,
+                        ValueExpander& expander)
+      : registry_(registry),
+        platform_(platform),
+        expander_(expander),
+        shells_(platform),
+        installer_(platform) {}
 
   std::vector<UninstallEntry> GetUninstallEntries() override;
   bool IsUninstallEntryPresent(const UninstallEntry& entry) override;
   std::string GetMsiexecPath() override;
   RowAccess GetRowAccess(const UninstallEntry& entry) override;
+  std::vector<ExpandedText> ExpandValues(const ExpansionEnvironment& environment,
+                                         const std::vector<std::string>& texts) override;
   LocatedUninstaller LocateUninstaller(const RowAccess& access, std::string_view command,
                                        const std::string& install_location) override;
   std::string FindMainExecutable(const RowAccess& access, const std::string& folder,
@@ -37,6 +45,7 @@ class MachineRunEnvironment : public RunEnvironment {
  private:
   RegistrySource& registry_;
   LaunchPlatform& platform_;
+  ValueExpander& expander_;
   ShellWatch shells_;
   InstallerLockWait installer_;
 };

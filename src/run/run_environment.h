@@ -10,6 +10,7 @@
 
 #include "inventory/registry_source.h"
 #include "inventory/uninstall_entry.h"
+#include "inventory/value_expansion.h"
 #include "process/row_files.h"
 #include "process/uninstall_execution.h"
 #include "uninstall/installer_technology.h"
@@ -26,6 +27,9 @@ class RunEnvironment {
 
   // Whose row it is and how it is handled (see ResolveRowAccess).
   virtual RowAccess GetRowAccess(const UninstallEntry& entry) = 0;
+  // The REG_EXPAND_SZ texts of one row expanded in `environment` (see ValueExpander::Expand).
+  virtual std::vector<ExpandedText> ExpandValues(const ExpansionEnvironment& environment,
+                                                 const std::vector<std::string>& texts) = 0;
   // The file-system steps of a row, done as `access` says (see RowFiles).
   virtual LocatedUninstaller LocateUninstaller(const RowAccess& access, std::string_view command,
                                                const std::string& install_location) = 0;

@@ -1,4 +1,5 @@
 #include "inventory/system_registry.h"
+#include "inventory/system_value_expander.h"
 #include "process/system_launch_platform.h"
 #include "run/machine_run_environment.h"
 #include "run/system_run_environment.h"
@@ -6,7 +7,8 @@
 namespace varnok {
 
 RunEnvironment& SystemRunEnvironment() {
-  static MachineRunEnvironment environment(SystemRegistry(), SystemLaunchPlatform());
+  static MachineRunEnvironment environment(SystemRegistry(), SystemLaunchPlatform(),
+                                           SystemValueExpander());
   return environment;
 }
 

@@ -6,6 +6,7 @@
 #include "common/local_path.h"
 #include "common/strings.h"
 #include "inventory/name_match.h"
+#include "inventory/value_expansion.h"
 #include "inventory/version_rules.h"
 #include "log/log.h"
 #include "process/uninstall_execution.h"
@@ -72,6 +73,33 @@ const std::string& CommandSource(const UninstallEntry& entry, const RunOptions& 
              : entry.uninstall_string;
 }
 
+// Whose variables a row's REG_EXPAND_SZ values are expanded with: the system's for a
+// machine-wide row, whoever runs the program, so that no user's variable can steer it; the
+// owner's for a per-user row (under LocalSystem the user of the owner's session).
+ExpansionEnvironment ExpansionEnvironmentFor(const UninstallEntry& entry, const RowAccess& access) {
+  ExpansionEnvironment environment;
+  if (!IsPerUserRoot(entry.root)) return environment;
+  if (access.route == RowAccess::Route::kOwnerSession) {
+    environment.owner = ExpansionEnvironment::Owner::kSessionUser;
+    environment.session_id = access.session_id;
+  } else {
+    environment.owner = ExpansionEnvironment::Owner::kProcessUser;
+  }
+  return environment;
+}
+
+const char* EnvironmentName(const ExpansionEnvironment& environment) {
+  switch (environment.owner) {
+    case ExpansionEnvironment::Owner::kSystem:
+      return "system";
+    case ExpansionEnvironment::Owner::kProcessUser:
+      return "process user";
+    case ExpansionEnvironment::Owner::kSessionUser:
+      return "session user";
+  }
+  return "";
+}
+
 class Run {
  public:
   Run(const RunOptions& options, RunEnvironment& environment)
@@ -81,9 +109,11 @@ class Run {
   const RunCounters& counters() const { return counters_; }
 
  private:
-  void ProcessEntry(const UninstallEntry& entry);
+  void ProcessEntry(UninstallEntry entry);
   bool PassesVersionRule(const UninstallEntry& entry);
   bool AccessRefused(const RowAccess& access);
+  bool ExpandValues(const RowAccess& access, UninstallEntry* entry);
+  void RefuseExpansion(const ExpandSzValue& value, const ExpandedText& expanded);
   bool PassesSharedUninstallerGuard(const UninstallEntry& entry, const RowAccess& access,
                                     const LocatedUninstaller& located, bool* refused);
   void RunAndVerify(const UninstallEntry& entry, const UninstallCommand& command,
@@ -132,7 +162,7 @@ int Run::Execute() {
   return ChooseExitCode();
 }
 
-void Run::ProcessEntry(const UninstallEntry& entry) {
+void Run::ProcessEntry(UninstallEntry entry) {
   LogInfo("----------");
   LogInfo("operation : app_varnok; registry_path : \"%s\"; arch : \"%s\"; display_name : \"%s\"; "
           "display_version : \"%s\";",
@@ -162,6 +192,8 @@ void Run::ProcessEntry(const UninstallEntry& entry) {
   // LocalSystem is handled as its owner or not at all.
   const RowAccess access = env_.GetRowAccess(entry);
   if (AccessRefused(access)) return;
+  // From here on every rule judges the paths the variables stand for.
+  if (!ExpandValues(access, &entry)) return;
 
   // Where the uninstaller really is, before the guard judges its folder (WhatIf too: read-only).
   LocatedUninstaller located;
@@ -252,6 +284,60 @@ bool Run::AccessRefused(const RowAccess& access) {
       return true;
   }
   return true;
+}
+
+// Replaces the row's REG_EXPAND_SZ texts by their expansion (one request for the row), each named
+// in an INFO line. False, the row failed and nothing of it replaced, when one of them cannot be
+// used. Under WOW64 a row of the 64-bit view means the 64-bit program folders, as it means the
+// 64-bit System32.
+bool Run::ExpandValues(const RowAccess& access, UninstallEntry* entry) {
+  const std::vector<ExpandSzValue> values = ExpandSzValuesOf(entry);
+  if (values.empty()) return true;
+  const ExpansionEnvironment environment = ExpansionEnvironmentFor(*entry, access);
+  std::vector<std::string> texts;
+  for (const ExpandSzValue& value : values) {
+    texts.push_back(access.native_system_folder ? WithNativeProgramFolders(*value.field)
+                                                : *value.field);
+  }
+  const std::vector<ExpandedText> expanded = env_.ExpandValues(environment, texts);
+  const ExpandedText missing{kErrorInvalidParameterCode, std::string()};
+  for (size_t i = 0; i < values.size(); ++i) {
+    const ExpandedText& result = i < expanded.size() ? expanded[i] : missing;
+    if (JudgeExpansion(result) != ExpansionVerdict::kUsable) {
+      RefuseExpansion(values[i], result);
+      return false;
+    }
+    LogInfo("operation : app_varnok; value_name : \"%s\"; environment : \"%s\"; expanded : "
+            "\"%s\";",
+            values[i].name, EnvironmentName(environment), result.text.c_str());
+  }
+  for (size_t i = 0; i < values.size(); ++i) {
+    *values[i].field = expanded[i].text;
+    *values[i].expand_sz = false;
+  }
+  return true;
+}
+
+void Run::RefuseExpansion(const ExpandSzValue& value, const ExpandedText& expanded) {
+  const char* why = "could not be expanded";
+  int code = static_cast<int>(expanded.error);
+  switch (JudgeExpansion(expanded)) {
+    case ExpansionVerdict::kTooLarge:
+      why = "expands to more than 65536 bytes";
+      code = static_cast<int>(kErrorValueTooLarge);
+      break;
+    case ExpansionVerdict::kVariableLeft:
+      why = "still holds a % once expanded (a variable its environment does not define)";
+      code = static_cast<int>(kErrorEnvvarNotFound);
+      break;
+    case ExpansionVerdict::kFailed:
+    case ExpansionVerdict::kUsable:
+      break;
+  }
+  LogError("operation : app_varnok; status : failure; remarks : \"REG_EXPAND_SZ value %s; nothing "
+           "of the row is run\"; value_name : \"%s\"; stored : \"%s\"; error_code : %d;",
+           why, value.name, value.field->c_str(), code);
+  FailRow(code, std::string("REG_EXPAND_SZ value ") + value.name + " " + why + ".");
 }
 
 // The row ends before a launch, reported as a failed uninstall so that every failed row carries

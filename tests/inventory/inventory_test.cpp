@@ -172,7 +172,7 @@ TEST(GetUninstallEntries, OtherValuesOfTheWrongTypeStayEmpty) {
   FakeRegistry reg;
   const std::string key = kU + "\\K";
   reg.SetString(kHklm, k64, key, "DisplayName", "Name");
-  reg.SetRaw(kHklm, k64, key, "UninstallString", kRegExpandSz, std::string("%SystemRoot%\\u.exe\0", 19));
+  reg.SetRaw(kHklm, k64, key, "UninstallString", kRegBinary, std::string("u.exe\0", 6));
   reg.SetDword(kHklm, k64, key, "DisplayVersion", 5);
   const std::string huge(1 << 20, 'u');
   reg.SetString(kHklm, k64, key, "QuietUninstallString", huge);
@@ -181,6 +181,31 @@ TEST(GetUninstallEntries, OtherValuesOfTheWrongTypeStayEmpty) {
   EXPECT_EQ(entries[0].uninstall_string, "");
   EXPECT_EQ(entries[0].display_version, "");
   EXPECT_EQ(entries[0].quiet_uninstall_string, "");  // too large: never read
+  TakeLogLines();
+}
+
+TEST(GetUninstallEntries, OnlyTheCommandValuesMayBeExpandSzAndTheyKeepTheirRawText) {
+  const std::string raw = "%V%\\x";
+  // `flags`: REG_EXPAND_SZ was read for InstallLocation, UninstallString, QuietUninstallString.
+  const struct { const char* value; unsigned long type; std::string UninstallEntry::*field; bool read; const char* flags; } cases[] = {
+      {"InstallLocation", kRegExpandSz, &UninstallEntry::install_location, true, "100"},
+      {"UninstallString", kRegExpandSz, &UninstallEntry::uninstall_string, true, "010"},
+      {"QuietUninstallString", kRegExpandSz, &UninstallEntry::quiet_uninstall_string, true, "001"},
+      {"UninstallString", kRegSz, &UninstallEntry::uninstall_string, true, "000"},
+      {"DisplayVersion", kRegExpandSz, &UninstallEntry::display_version, false, "000"},
+      {"Publisher", kRegExpandSz, &UninstallEntry::publisher, false, "000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.value) + " of type " + std::to_string(c.type));
+    FakeRegistry reg;
+    reg.SetString(kHklm, k64, kU + "\\K", "DisplayName", "Name");
+    reg.SetRaw(kHklm, k64, kU + "\\K", c.value, c.type, raw + '\0');
+    const UninstallEntry e = GetUninstallEntries(reg, false).at(0);
+    EXPECT_EQ(e.*c.field, c.read ? raw : "");
+    const ExpandSzValues& f = e.expand_sz;
+    EXPECT_EQ(std::string({"01"[f.install_location], "01"[f.uninstall_string], "01"[f.quiet_uninstall_string]}),
+              c.flags);
+  }
   TakeLogLines();
 }
 

@@ -188,6 +188,66 @@ TEST_F(EndToEnd, FailuresAndSuccessesInOneRun) {
   EXPECT_TRUE(RowExists(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, rows.Name("old")));
 }
 
+std::string Variable(const char* name) {
+  char value[MAX_PATH] = {};
+  return GetEnvironmentVariableA(name, value, MAX_PATH) ? value : "";
+}
+
+// A folder the test makes for a copy of exit_with.exe; both are removed at the end.
+struct ToolFolder {
+  explicit ToolFolder(const std::string& path) : exe(path + "\\exit_with.exe") {
+    CreateDirectoryA(path.c_str(), nullptr);
+    CopyFileA(ToolPath("exit_with.exe").c_str(), exe.c_str(), FALSE);
+  }
+  ~ToolFolder() {
+    DeleteFileA(exe.c_str());
+    RemoveDirectoryA(exe.substr(0, exe.rfind('\\')).c_str());
+  }
+  const std::string exe;
+};
+
+TEST_F(EndToEnd, ExpandSzRowsRunWhatTheirVariablesStandFor) {
+  ScratchRows rows;
+  const std::string folder = rows.Name("expand");
+  // A row of the 64-bit view means the 64-bit program folder, whatever this program's own
+  // %ProgramFiles% names.
+  const ToolFolder machine(Variable("ProgramW6432") + "\\" + folder);
+  const ToolFolder user(Variable("LOCALAPPDATA") + "\\" + folder);
+  ASSERT_TRUE(testing::FileExists(machine.exe));
+  ASSERT_TRUE(testing::FileExists(user.exe));
+  const auto add = [&](HKEY root, REGSAM view, const std::string& suffix, const std::string& uninstall) {
+    auto key = rows.Create(root, view, suffix);
+    ScratchRows::SetText(key.get(), "DisplayName", "Varnok Expand");
+    ScratchRows::SetText(key.get(), "DisplayVersion", "1.0");
+    ScratchRows::Set(key.get(), "UninstallString", REG_EXPAND_SZ, uninstall + '\0');
+    return key;
+  };
+  const std::string machine_args = " 0 --delete-row HKLM64 " + rows.Name("machine");
+  auto machine_row = add(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, "machine",
+                         "\"%ProgramFiles%\\" + folder + "\\exit_with.exe\"" + machine_args);
+  ScratchRows::Set(machine_row.get(), "InstallLocation", REG_EXPAND_SZ, "%ProgramFiles%\\" + folder + '\0');
+  const std::string user_args = " 0 --delete-row HKCU " + rows.Name("user");
+  add(HKEY_CURRENT_USER, 0, "user", "\"%LOCALAPPDATA%\\" + folder + "\\exit_with.exe\"" + user_args);
+  const std::string undefined = "\"%VARNOK_UNDEFINED%\\exit_with.exe\" 0 --delete-row HKLM32 " + rows.Name("undefined");
+  add(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, "undefined", undefined);
+
+  const testing::RunResult run = RunProgram("-displayName \"Varnok Expand\" -matchType Exact -exactVersion 1.0");
+  EXPECT_EQ(run.exit_code, 51006u) << log_;
+  EXPECT_TRUE(Logged("value_name : \"UninstallString\"; environment : \"system\"; expanded : \"" +
+                     Quote(machine.exe) + machine_args + "\";")) << log_;
+  EXPECT_TRUE(Logged("value_name : \"InstallLocation\"; environment : \"system\"; expanded : \"" +
+                     Variable("ProgramW6432") + "\\" + folder + "\";"));
+  EXPECT_TRUE(Logged("value_name : \"UninstallString\"; environment : \"process user\"; expanded : \"" +
+                     Quote(user.exe) + user_args + "\";"));
+  EXPECT_TRUE(Logged("remarks : \"REG_EXPAND_SZ value still holds a % once expanded (a variable its environment "
+                     "does not define); nothing of the row is run\"; value_name : \"UninstallString\"; stored : \"" +
+                     undefined + "\"; error_code : 203;"));
+  EXPECT_TRUE(Logged("status : summary; name_hits : 3; version_hits : 2; skipped_version : 0; success : 2; failed : 1;"));
+  EXPECT_FALSE(RowExists(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, rows.Name("machine")));
+  EXPECT_FALSE(RowExists(HKEY_CURRENT_USER, 0, rows.Name("user")));
+  EXPECT_TRUE(RowExists(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, rows.Name("undefined")));
+}
+
 TEST_F(EndToEnd, VersionMissEndsWith51002) {
   ScratchRows rows;
   auto key = rows.Create(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, "v");

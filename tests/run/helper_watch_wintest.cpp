@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "inventory/system_registry.h"
+#include "inventory/system_value_expander.h"
 #include "process/system_launch_platform.h"
 #include "run/machine_run_environment.h"
 #include "run/uninstall_run.h"
@@ -40,7 +41,7 @@ class HelperWatchUnderWine : public ::testing::Test {
     options.MatchTypeText = "Exact";
     options.ExactVersion = "5.0";
     SessionZero platform;
-    MachineRunEnvironment environment(SystemRegistry(), platform);
+    MachineRunEnvironment environment(SystemRegistry(), platform, SystemValueExpander());
     const ULONGLONG start = GetTickCount64();
     const int exit_code = RunUninstall(options, environment);
     elapsed_ms_ = GetTickCount64() - start;

@@ -23,6 +23,15 @@ const char kBob[] = "S-1-5-21-7-8-9-1001";
 const char kEve[] = "S-1-5-21-7-8-9-1002";
 const std::string kMsiexec = "C:\\Windows\\system32\\msiexec.exe";
 
+// Gives every text back as it came: these rows hold no REG_EXPAND_SZ values.
+struct Unexpanded : ValueExpander {
+  std::vector<ExpandedText> Expand(const ExpansionEnvironment&, const std::vector<std::string>& texts) override {
+    std::vector<ExpandedText> same;
+    for (const std::string& text : texts) same.push_back({0, text});
+    return same;
+  }
+};
+
 class WiredRun : public ::testing::Test {
  protected:
   WiredRun() {
@@ -69,7 +78,7 @@ class WiredRun : public ::testing::Test {
     options.MatchTypeText = "Series";
     options.MatchType = VersionMatchKind::kSeries;
     options.SeriesPrefix = rule;
-    MachineRunEnvironment environment(registry_, platform_);
+    MachineRunEnvironment environment(registry_, platform_, expander_);
     testing::TakeLogLines();
     const int exit_code = RunUninstall(options, environment);
     for (const auto& line : testing::TakeLogLines()) log_.push_back(line.message);
@@ -82,6 +91,7 @@ class WiredRun : public ::testing::Test {
 
   FakeRegistry registry_;
   FakeLaunchPlatform platform_;
+  Unexpanded expander_;
   std::map<std::string, std::tuple<RegistryRoot, RegistryView, std::string>> rows_;
   std::map<std::string, std::string> removes_;
   std::vector<std::string> log_;

@@ -433,6 +433,95 @@ TEST(UninstallRun, APerUserRowIsHandledAsItsOwnerOrNotAtAll) {
                                                       "recognize C:\\Users\\bob\\foo\\uninstall.exe"}));
 }
 
+// A row whose UninstallString and InstallLocation were stored as REG_EXPAND_SZ.
+UninstallEntry ExpandSz(UninstallEntry e) {
+  e.uninstall_string = "\"%ProgramFiles%\\C\\uninstall.exe\" /x";
+  e.install_location = "%ProgramFiles%\\C";
+  e.expand_sz.uninstall_string = e.expand_sz.install_location = true;
+  return e;
+}
+
+TEST(UninstallRun, ExpandSzValuesAreExpandedAsTheirOwnerSeesThemBeforeAnyPathIsJudged) {
+  using Owner = ExpansionEnvironment::Owner;
+  RowAccess native;
+  native.native_system_folder = true;
+  const UninstallEntry machine = ExpandSz(Row("K", "Foo", "1.0", ""));
+  UninstallEntry mine = machine;
+  mine.root = RegistryRoot::kCurrentUser;
+  // `program_files` as handed to the expansion.
+  const struct { UninstallEntry row; RowAccess access; Owner owner; unsigned long session; const char* name, *program_files; } cases[] = {
+      {machine, RowAccess(), Owner::kSystem, 0, "system", "%ProgramFiles%"},
+      {machine, native, Owner::kSystem, 0, "system", "%ProgramW6432%"},  // 64-bit view, WOW64
+      {mine, RowAccess(), Owner::kProcessUser, 0, "process user", "%ProgramFiles%"},
+      {ExpandSz(UserRow(kBob, "K", "Foo", "1.0", "")), InSession(kBob, 4), Owner::kSessionUser, 4,
+       "session user", "%ProgramFiles%"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + c.program_files);
+    FakeRunEnvironment env;
+    env.inventory = {c.row};
+    env.access[c.row.registry_path] = c.access;
+    const std::string location = std::string(c.program_files) + "\\C";
+    const std::string command = "\"" + location + "\\uninstall.exe\" /x";
+    env.expansions[location] = {0, "D:\\C"};
+    env.expansions[command] = {0, "\"D:\\C\\uninstall.exe\" /x"};
+    const Result r = RunWith(Options("Foo", "Exact", "1.0"), env);
+    ASSERT_EQ(env.expansion_requests.size(), 1u);
+    EXPECT_EQ(env.expansion_requests[0].environment.owner, c.owner);
+    EXPECT_EQ(env.expansion_requests[0].environment.session_id, c.session);
+    EXPECT_EQ(env.expansion_requests[0].texts, (std::vector<std::string>{location, command}));
+    // The locate step, the guard and the builder see the expansion only.
+    EXPECT_EQ(env.probes, (std::vector<std::string>{"access " + c.row.registry_path, "expand",
+                                                    "locate \"D:\\C\\uninstall.exe\" /x", "main D:\\C",
+                                                    "recognize D:\\C\\uninstall.exe"}));
+    EXPECT_EQ(env.located_in, std::vector<std::string>{"D:\\C"});
+    EXPECT_TRUE(Has(r, std::string("INFO operation : app_varnok; value_name : \"UninstallString\"; environment : \"") +
+                           c.name + "\"; expanded : \"\"D:\\C\\uninstall.exe\" /x\";"));
+    ASSERT_EQ(env.launches.size(), 1u);
+    EXPECT_EQ(env.launches[0].command.command_line, "\"D:\\C\\uninstall.exe\" /x /S");
+  }
+}
+
+TEST(UninstallRun, AnExpansionThatCannotBeUsedFailsTheRowBeforeAnythingRuns) {
+  const struct { ExpandedText expanded; int code; const char* why; } cases[] = {
+      {{1332, ""}, 1332, "could not be expanded"},
+      {{kErrorValueTooLarge, ""}, 223, "expands to more than 65536 bytes"},
+      {{0, "\"D:\\%NOPE%\\u.exe\""}, 203, "still holds a % once expanded (a variable its environment does not define)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    FakeRunEnvironment env;
+    const UninstallEntry row = ExpandSz(Row("K", "Foo", "1.0", ""));
+    env.inventory = {row};
+    env.expansions[row.install_location] = {0, "D:\\C"};  // usable, yet the row is not used
+    env.expansions[row.uninstall_string] = c.expanded;
+    const Result r = RunWith(Options("Foo", "Exact", "1.0"), env);
+    EXPECT_EQ(env.probes, (std::vector<std::string>{"access " + row.registry_path, "expand"}));
+    EXPECT_TRUE(Has(r, std::string("ERROR operation : app_varnok; status : failure; remarks : \"REG_EXPAND_SZ value ") +
+                           c.why + "; nothing of the row is run\"; value_name : \"UninstallString\"; stored : "
+                           "\"\"%ProgramFiles%\\C\\uninstall.exe\" /x\"; error_code : " + std::to_string(c.code) + ";"));
+    EXPECT_TRUE(Has(r, Summary(1, 0, 0, 0, 1)));
+  }
+}
+
+TEST(UninstallRun, OnlyRowsThatMatchAndMayBeHandledAreExpanded) {
+  FakeRunEnvironment env;
+  const UninstallEntry absent = ExpandSz(UserRow(kEve, "Eves", "Foo", "1.0", ""));
+  const UninstallEntry matching = ExpandSz(Row("Match", "Foo", "1.0", ""));
+  env.inventory = {ExpandSz(Row("Other", "Bar", "1.0", "")), ExpandSz(Row("Old", "Foo", "0.9", "")), absent,
+                   Row("Plain", "Foo", "1.0", "\"C:\\%Plain%\\remove.exe\""), matching};
+  env.access[absent.registry_path].route = RowAccess::Route::kNoOwnerSession;
+  env.expansions[matching.install_location] = {0, "D:\\C"};
+  env.expansions[matching.uninstall_string] = {0, "\"D:\\C\\uninstall.exe\" /x"};
+  const Result r = RunWith(Options("Foo", "Exact", "1.0"), env);
+  ASSERT_EQ(env.expansion_requests.size(), 1u);
+  EXPECT_EQ(env.expansion_requests[0].texts[1], matching.uninstall_string);
+  // A REG_SZ text is used as stored, "%" and all.
+  ASSERT_EQ(env.launches.size(), 2u);
+  EXPECT_EQ(env.launches[1].command.command_line, "\"C:\\%Plain%\\remove.exe\" /S");
+  EXPECT_TRUE(Has(r, Summary(4, 2, 1, 2, 1)));
+}
+
 TEST(UninstallRun, MachineWideRowsRunBeforePerUserRows) {
   FakeRunEnvironment env;
   env.inventory = {

@@ -39,7 +39,17 @@ class FakeRunEnvironment : public RunEnvironment {
   // By registry_path: what the row's launch leaves running, watched as in session 0.
   std::map<std::string, std::function<std::unique_ptr<LaunchRemains>()>> remains_of;
 
+  // REG_EXPAND_SZ texts, as handed over, and what their expansion gives; any other text comes
+  // back unchanged.
+  std::map<std::string, ExpandedText> expansions;
+
   // Recorded.
+  struct Expansion {
+    ExpansionEnvironment environment;
+    std::vector<std::string> texts;
+  };
+  std::vector<Expansion> expansion_requests;
+  std::vector<std::string> located_in;  // the install location of each locate step
   struct Launch {
     std::string registry_path;
     UninstallCommand command;
@@ -69,9 +79,22 @@ class FakeRunEnvironment : public RunEnvironment {
     return it == access.end() ? RowAccess() : it->second;
   }
 
+  std::vector<ExpandedText> ExpandValues(const ExpansionEnvironment& environment,
+                                         const std::vector<std::string>& texts) override {
+    probes.push_back("expand");
+    expansion_requests.push_back({environment, texts});
+    std::vector<ExpandedText> results;
+    for (const std::string& text : texts) {
+      const auto it = expansions.find(text);
+      results.push_back(it == expansions.end() ? ExpandedText{kErrorSuccess, text} : it->second);
+    }
+    return results;
+  }
+
   LocatedUninstaller LocateUninstaller(const RowAccess&, std::string_view command,
-                                       const std::string&) override {
+                                       const std::string& install_location) override {
     probes.push_back("locate " + std::string(command));
+    located_in.push_back(install_location);
     LocatedUninstaller located;
     located.executable = GetExecutablePath(command);
     const auto refused = refused_paths.find(located.executable);
