@@ -39,14 +39,11 @@ TEST(LogMutexOwner, OnlyTheAgentsAccountsAreWaitedFor) {
 
 TEST(LogMutexSddl, EveryTrustedOwnerCanOpenTheMutexWeCreateAndNobodyElse) {
   const char kOwn[] = "S-1-5-21-1-2-3-1500";
+  // ALL SERVICES (S-1-5-80-0) is in every service's token.
   const std::pair<const char*, bool> rows[] = {
-      {"S-1-5-18", true},      {"S-1-5-32-544", true}, {"S-1-5-19", true},
-      {"S-1-5-20", true},
-      {"S-1-5-80-0", true},    // ALL SERVICES: in every service's token
-      {kOwn, true},
-      {"S-1-5-32-545", false}, {"S-1-1-0", false},     {"S-1-5-11", false},
-      {"S-1-5-4", false},
-  };
+      {"S-1-5-18", true},     {"S-1-5-32-544", true}, {"S-1-5-19", true}, {"S-1-5-20", true},
+      {"S-1-5-80-0", true},   {kOwn, true},           {"S-1-5-32-545", false},
+      {"S-1-1-0", false},     {"S-1-5-11", false},    {"S-1-5-4", false}};
   const std::string sddl = LogMutexSddl(kOwn);
   EXPECT_EQ(sddl.rfind("D:P(", 0), 0u) << sddl;  // protected: nothing inherited
   const FileSecurity security = testing::ParseSddl(sddl);

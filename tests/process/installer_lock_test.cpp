@@ -8,33 +8,30 @@
 namespace varnok {
 namespace {
 
-const std::string kOp = "operation : ExecuteUninstallCommand; remarks : \"";
-
+// The lines' texts after "operation : ExecuteUninstallCommand; remarks : \"".
+const std::string kLock = "Windows Installer's lock (Global\\_MSIExecute) ";
 std::string Busy(int limit) {
-  return "INFO " + kOp + "Windows Installer is busy with another installation "
-         "(Global\\_MSIExecute is held). Waiting for it.\"; wait_limit_ms : " + std::to_string(limit) + ";";
+  return "INFO Windows Installer is busy with another installation (Global\\_MSIExecute is "
+         "held). Waiting for it.\"; wait_limit_ms : " + std::to_string(limit) + ";";
 }
 std::string Free(int waited) {
-  return "INFO " + kOp + "Windows Installer is free. Starting the removal.\"; waited_ms : " +
-         std::to_string(waited) + ";";
+  return "INFO Windows Installer is free. Starting the removal.\"; waited_ms : " + std::to_string(waited) + ";";
 }
 std::string StillBusy(int waited) {
-  return "ERROR " + kOp + "Windows Installer is still busy after the wait. Starting the removal "
-         "anyway.\"; waited_ms : " + std::to_string(waited) + ";";
+  return "ERROR Windows Installer is still busy after the wait. Starting the removal anyway.\"; "
+         "waited_ms : " + std::to_string(waited) + ";";
 }
-const std::string kNotOpened = "ERROR " + kOp + "Windows Installer's lock (Global\\_MSIExecute) "
-                               "could not be opened. Trying again, within this run's wait.\"; error_code : 5;";
+const std::string kNotOpened =
+    "ERROR " + kLock + "could not be opened. Trying again, within this run's wait.\"; error_code : 5;";
 std::string StillNotOpened(int waited) {
-  return "ERROR " + kOp + "Windows Installer's lock (Global\\_MSIExecute) still could not be "
-         "opened after the wait. Starting the removal anyway.\"; error_code : 5; waited_ms : " +
-         std::to_string(waited) + ";";
+  return "ERROR " + kLock + "still could not be opened after the wait. Starting the removal "
+         "anyway.\"; error_code : 5; waited_ms : " + std::to_string(waited) + ";";
 }
-const std::string kHeldAndSpent = "ERROR " + kOp + "Windows Installer is busy with another "
-    "installation (Global\\_MSIExecute is held), and this run has already waited 10 minutes for "
-    "it. Starting without waiting.\";";
-const std::string kNotOpenedAndSpent = "ERROR " + kOp + "Windows Installer's lock "
-    "(Global\\_MSIExecute) could not be opened, and this run has already waited 10 minutes for "
-    "it. Starting without waiting.\"; error_code : 5;";
+const std::string kHeldAndSpent = "ERROR Windows Installer is busy with another installation "
+    "(Global\\_MSIExecute is held), and this run has already waited 10 minutes for it. Starting "
+    "without waiting.\";";
+const std::string kNotOpenedAndSpent = "ERROR " + kLock + "could not be opened, and this run has "
+    "already waited 10 minutes for it. Starting without waiting.\"; error_code : 5;";
 
 TEST(InstallerLockWait, WaitsForTheLockAndRetriesOneThatCannotBeOpenedWithinTheRunsTenMinutes) {
   struct Case {
@@ -68,9 +65,11 @@ TEST(InstallerLockWait, WaitsForTheLockAndRetriesOneThatCannotBeOpenedWithinTheR
     testing::TakeLogLines();
     wait.BeforeLaunch();
     wait.BeforeLaunch();
+    const std::string op = "operation : ExecuteUninstallCommand; remarks : \"";
     std::vector<std::string> lines;
     for (const auto& line : testing::TakeLogLines()) {
-      lines.push_back((line.level == LogLevel::kError ? "ERROR " : "INFO ") + line.message);
+      ASSERT_EQ(line.message.rfind(op, 0), 0u) << line.message;
+      lines.push_back((line.level == LogLevel::kError ? "ERROR " : "INFO ") + line.message.substr(op.size()));
     }
     EXPECT_EQ(lines, c.lines);
   }

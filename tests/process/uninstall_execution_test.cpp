@@ -276,35 +276,42 @@ TEST(ExecuteUninstallCommand, TheInstallerLockIsWaitedForTenMinutesInARunNotPerR
 
 TEST(ExecuteUninstallCommand, AnUninstallerThatExits1618IsRunOnceMoreWhenWindowsInstallerIsFree) {
   const std::string exe = "direct [\"C:\\App\\setup.exe\" /S] [C:\\App\\setup.exe] in [C:\\App] 30";
+  const std::string msi = "direct [\"" + kMsiexec + "\" /X " + kCode + " /qn /norestart] [" + kMsiexec +
+                          "] in [C:\\Windows\\system32] 30";
   const std::string msi_as_bob = "session 3 [" + kMsiexec + "] [ /X " + kCode + " /qn /norestart] ";
+  const std::string wait = "installer lock wait ";
   struct Case {
     const char* what;
     UninstallCommand command;
     LaunchTarget target;
-    int busy_launches;  // how many launches exit 1618
+    int busy_launches;                   // how many launches exit 1618
+    unsigned long long held_until;       // the lock, before the first launch
+    unsigned long long held_after_ms;    // and from the end of each launch on
     int result;
     std::vector<std::string> calls;
   };
   const Case cases[] = {
-      {"an executable", Exe(false, "C:\\App\\setup.exe", "/S"), Direct("C:\\App\\setup.exe"), 1, 0,
-       {exe, "installer lock wait 600000", exe}},
-      {"once only", Exe(false, "C:\\App\\setup.exe", "/S"), Direct("C:\\App\\setup.exe"), 2, 1618,
-       {exe, "installer lock wait 600000", exe}},
-      // The second launch gets what the first launch (1 s) and the wait (3 s) left of the row's time.
-      {"msiexec in its owner's session", Msi(true), Owner(RowAccess::Route::kOwnerSession), 1, 0,
-       {msi_as_bob + "1800000", "installer lock wait 600000", msi_as_bob + "1796000"}},
+      {"an executable", Exe(false, "C:\\App\\setup.exe", "/S"), Direct("C:\\App\\setup.exe"), 1, 0, 3000,
+       0, {exe, wait + "600000", exe}},
+      {"once only", Exe(false, "C:\\App\\setup.exe", "/S"), Direct("C:\\App\\setup.exe"), 2, 0, 3000,
+       1618, {exe, wait + "600000", exe}},
+      {"within what the first wait left of the run's", Msi(false), Direct(), 1, 240000, 1200000, 0,
+       {wait + "600000", msi, wait + "360000", msi}},
+      // The second launch gets what the first launch (1 s) and the wait (3 s) left of its time.
+      {"in its owner's session", Msi(true), Owner(RowAccess::Route::kOwnerSession), 1, 0, 3000, 0,
+       {msi_as_bob + "1800000", wait + "600000", msi_as_bob + "1796000"}},
       {"nothing left of the owner's time", Msi(true), Owner(RowAccess::Route::kOwnerSession, "", 3000),
-       1, 1618, {msi_as_bob + "3000", "installer lock wait 600000"}},
+       1, 0, 3000, 1618, {msi_as_bob + "3000", wait + "600000"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FakeLaunchPlatform platform;
     platform.system = true;
     platform.launch_ms = 1000;
+    platform.installer_lock_held_until = c.held_until;
     int launches = 0;
-    // Another installation starts with each launch and holds the lock for 3 s.
     platform.on_launch = [&](const std::string&) {
-      platform.installer_lock_held_until = platform.now_ms + 3000;
+      platform.installer_lock_held_until = platform.now_ms + c.held_after_ms;
       return ++launches <= c.busy_launches ? 1618 : 0;
     };
     testing::TakeLogLines();
@@ -320,28 +327,6 @@ TEST(ExecuteUninstallCommand, AnUninstallerThatExits1618IsRunOnceMoreWhenWindows
     }
     EXPECT_EQ(retry_lines, 1);
   }
-}
-
-TEST(ExecuteUninstallCommand, RowsAndTheirSecondLaunchesShareTheRunsTenMinutesOfWaiting) {
-  FakeLaunchPlatform platform;
-  platform.system = true;
-  platform.installer_lock_held_until = 4 * 60000;
-  int launches = 0;
-  platform.on_launch = [&](const std::string&) {
-    if (++launches > 1) return 0;
-    platform.installer_lock_held_until = 20 * 60000;  // another installation, from now on
-    return 1618;
-  };
-  ShellWatch shells(platform);
-  InstallerLockWait installer(platform);
-  std::string remarks;
-  for (int row = 0; row < 2; ++row) {
-    EXPECT_EQ(ExecuteUninstallCommand(platform, shells, installer, Msi(false), Direct(), &remarks), 0);
-  }
-  const std::string msi = "direct [\"" + kMsiexec + "\" /X " + kCode + " /qn /norestart] [" + kMsiexec +
-                          "] in [C:\\Windows\\system32] 30";
-  EXPECT_EQ(platform.calls, (std::vector<std::string>{"installer lock wait 600000", msi,
-                                                      "installer lock wait 360000", msi, msi}));
 }
 
 // Owners and DACLs as Windows ships them (Get-Acl's Sddl), and as installers and users leave them.

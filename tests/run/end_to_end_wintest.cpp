@@ -156,6 +156,7 @@ TEST_F(EndToEnd, AnUninstallerThatExits1618IsRunAgainOnceWindowsInstallerIsFree)
   };
   for (const auto& [hold, waiting] : cases) {
     SCOPED_TRACE(hold);
+    DeleteFileA(log_path_.c_str());
     testing::TempDir apps;
     const std::string exe = apps / "exit_with.exe";
     ASSERT_TRUE(CopyFileA(ToolPath("exit_with.exe").c_str(), exe.c_str(), FALSE));
