@@ -60,7 +60,6 @@ void InstallerLockWait::BeforeLaunch() {
   unsigned long long now = started;
   bool wait_logged = false;
   bool error_logged = false;
-  unsigned long logged_error = 0;
   while (state.status != Status::kFree && left_ms_ > 0) {
     if (state.status == Status::kHeld) {
       if (!wait_logged) {
@@ -72,9 +71,8 @@ void InstallerLockWait::BeforeLaunch() {
       }
       state = platform_.WaitForInstallerLock(static_cast<unsigned long>(left_ms_));
     } else {
-      if (!error_logged || state.error != logged_error) LogNotOpened(state.error);
+      if (!error_logged) LogNotOpened(state.error);
       error_logged = true;
-      logged_error = state.error;
       platform_.Sleep(static_cast<unsigned>(std::min<unsigned long long>(kInstallerLockRetryMs,
                                                                          left_ms_)));
       state = platform_.WaitForInstallerLock(0);

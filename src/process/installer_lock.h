@@ -17,9 +17,9 @@ class InstallerLockWait {
   explicit InstallerLockWait(LaunchPlatform& platform) : platform_(platform) {}
 
   // Returns at once when the lock is free. When it is held: one line, a wait for it, one line
-  // with how long it took. When it cannot be opened: one line naming the error (again only when
-  // the error changes), then a new try every kInstallerLockRetryMs. All within what is left of
-  // this run's wait; the launch follows whatever the outcome.
+  // with how long it took. When it cannot be opened: one line naming the error, then a new try
+  // every kInstallerLockRetryMs (a user who can make the open fail cannot fill the log). All
+  // within what is left of this run's wait; the launch follows whatever the outcome.
   void BeforeLaunch();
 
  private:
