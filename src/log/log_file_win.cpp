@@ -25,13 +25,14 @@ namespace {
 
 // The agent's other writers open "fmprereq" from session 0, where it is the global object; a run
 // in a user's session reaches the same object only through the Global\ prefix.
-constexpr const char* kLogMutexNames[] = {"Global\\fmprereq", "fmprereq"};
+constexpr char kLogMutexName[] = "Global\\fmprereq";
+constexpr char kSessionLogMutexName[] = "fmprereq";
+// Waiting and releasing need SYNCHRONIZE only, reading the owner READ_CONTROL. CreateMutexA
+// would ask an existing mutex for all access, which a DACL granting just these refuses.
+constexpr DWORD kLogMutexAccess = SYNCHRONIZE | READ_CONTROL;
 constexpr DWORD kLogMutexWaitMs = 3000;
 constexpr wchar_t kAgentKeyPath[] = L"SOFTWARE\\Orvelle\\Fleetmoor\\FMAgent";
 constexpr wchar_t kInstallDirValue[] = L"FMAgentInstallDir";  // REG_SZ, read in the 32-bit view
-// SYSTEM, Administrators and the account this process runs as (SYSTEM itself for the agent's
-// runs) may use the mutex, nobody else.
-constexpr char kLogMutexSddl[] = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
 
 std::string ReadInstallDir() {
   std::string dir;
@@ -177,32 +178,49 @@ class LogFile {
 
   // Decided once for the process: the shared mutex, unless a user made it their own; then the
   // lines are written without it (a lock a user holds or denies must not cost the log its lines),
-  // and the log says so once.
+  // and the log says so once. Outside session 0 a machine-wide mutex that cannot be opened leaves
+  // this session's own one, which keeps apart only the writers of this session.
   void PrepareLock() {
     if (lock_prepared_) return;
     lock_prepared_ = true;
     const std::string own_sid = win32::ProcessTokenSidText(TokenUser);
     const std::vector<std::string> own_sids = {own_sid, win32::ProcessTokenSidText(TokenOwner)};
-    const std::string sddl =
-        std::string(kLogMutexSddl) + (own_sid.empty() ? "" : "(A;;GA;;;" + own_sid + ")");
     win32::UniqueLocalMemory descriptor;
-    ::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
-                                                           descriptor.put(), nullptr);
+    ::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        win32::Wide(LogMutexSddl(own_sid)).c_str(), SDDL_REVISION_1, descriptor.put(), nullptr);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
-    DWORD error = 0;
-    for (const char* name : kLogMutexNames) {
-      win32::UniqueHandle mutex(::CreateMutexA(descriptor ? &attributes : nullptr, FALSE, name));
-      error = ::GetLastError();
-      if (!mutex) continue;  // refused: the next name
-      const std::string owner = error == ERROR_ALREADY_EXISTS ? MutexOwnerSid(mutex.get()) : "";
-      if (error == ERROR_ALREADY_EXISTS && !IsLogMutexOwnerTrusted(owner, own_sids)) {
-        lock_note_ = LogLockRefusedNote(name, owner);
-      } else {
-        mutex_ = std::move(mutex);
-      }
-      break;
+    SECURITY_ATTRIBUTES* secured = descriptor ? &attributes : nullptr;
+    const DWORD error = UseMutex(kLogMutexName, secured, own_sids);
+    if (error == ERROR_SUCCESS || !lock_note_.empty()) return;
+    DWORD session = 0;
+    const bool session_zero =
+        ::ProcessIdToSessionId(::GetCurrentProcessId(), &session) && session == 0;
+    // In session 0 the plain name is the same object, refused the same way.
+    if (!session_zero && UseMutex(kSessionLogMutexName, secured, own_sids) == ERROR_SUCCESS) {
+      lock_note_ = LogLockSessionOnlyNote(kSessionLogMutexName, error);
+      return;
     }
-    if (!mutex_ && lock_note_.empty()) lock_note_ = LogLockUnavailableNote(error);
+    if (lock_note_.empty()) lock_note_ = LogLockUnavailableNote(error);
+  }
+
+  // Creates or opens `name` and keeps it when it is ours or the agent's. ERROR_SUCCESS when it
+  // is kept; otherwise the open's error, or ERROR_ACCESS_DENIED with the refusal noted when
+  // another account owns it.
+  DWORD UseMutex(const char* name, SECURITY_ATTRIBUTES* attributes,
+                 const std::vector<std::string>& own_sids) {
+    win32::UniqueHandle mutex(
+        ::CreateMutexExW(attributes, win32::Wide(name).c_str(), 0, kLogMutexAccess));
+    const DWORD error = ::GetLastError();
+    if (!mutex) return error == ERROR_SUCCESS ? ERROR_GEN_FAILURE : error;
+    if (error == ERROR_ALREADY_EXISTS) {
+      const std::string owner = MutexOwnerSid(mutex.get());
+      if (!IsLogMutexOwnerTrusted(owner, own_sids)) {
+        lock_note_ = LogLockRefusedNote(name, owner);
+        return ERROR_ACCESS_DENIED;
+      }
+    }
+    mutex_ = std::move(mutex);
+    return ERROR_SUCCESS;
   }
 
   void WriteLine(LogLevel level, std::string_view message) {

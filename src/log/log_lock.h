@@ -15,8 +15,16 @@ namespace varnok {
 // cannot be read. SIDs are compared without regard to case.
 bool IsLogMutexOwnerTrusted(std::string_view owner_sid, const std::vector<std::string>& own_sids);
 
+// The descriptor the mutex is created with: every account IsLogMutexOwnerTrusted trusts by SID
+// (services through the group every service's token carries, S-1-5-80-0) and `own_sid` (when
+// not empty) may open it, nobody else, and nothing is inherited.
+std::string LogMutexSddl(std::string_view own_sid);
+
 // The ERROR line written once when the mutex is not used.
 std::string LogLockRefusedNote(std::string_view mutex_name, std::string_view owner_sid);
 std::string LogLockUnavailableNote(unsigned long error);
+// The ERROR line written once when only this session's own mutex (`mutex_name`) could be used,
+// after the machine-wide one failed with `error`.
+std::string LogLockSessionOnlyNote(std::string_view mutex_name, unsigned long error);
 
 }  // namespace varnok

@@ -9,16 +9,22 @@ namespace varnok {
 // The longest wait for the lock in one run. Not per launch: a lock held for ever (or by a user
 // who opened it) delays the run once, not once per row.
 constexpr unsigned long kInstallerLockWaitMs = 10 * 60000UL;
+// How long a lock that cannot be opened is left alone before the next try.
+constexpr unsigned kInstallerLockRetryMs = 1000;
 
 class InstallerLockWait {
  public:
   explicit InstallerLockWait(LaunchPlatform& platform) : platform_(platform) {}
 
-  // When the lock is held: one line, a wait for it (within what is left of this run's wait),
-  // one line with how long it took. The launch follows whatever the outcome.
+  // Returns at once when the lock is free. When it is held: one line, a wait for it, one line
+  // with how long it took. When it cannot be opened: one line naming the error, then a new try
+  // every kInstallerLockRetryMs (a user who can make the open fail cannot fill the log). All
+  // within what is left of this run's wait; the launch follows whatever the outcome.
   void BeforeLaunch();
 
  private:
+  void Spend(unsigned long long elapsed_ms);
+
   LaunchPlatform& platform_;
   unsigned long long left_ms_ = kInstallerLockWaitMs;
 };

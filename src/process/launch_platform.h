@@ -27,6 +27,15 @@ struct UserSession {
 // holding the session enumerated last.
 using SessionList = std::map<std::string, UserSession>;
 
+// Windows Installer's lock as one look at it found it: free (no installation runs, or the lock
+// is not there at all), held by another process, or not usable (`error`: the Win32 error of
+// opening or waiting on it).
+struct InstallerLockState {
+  enum class Status { kFree, kHeld, kFailed };
+  Status status = Status::kFree;
+  unsigned long error = 0;
+};
+
 class LaunchPlatform {
  public:
   virtual ~LaunchPlatform() = default;
@@ -55,10 +64,8 @@ class LaunchPlatform {
                           bool installer_removal) = 0;
   virtual std::string GetMsiexecPath() = 0;
 
-  // Windows Installer's lock (Global\_MSIExecute): whether another process holds it now, and
-  // waiting up to `timeout_ms` for it to be free (true when it is).
-  virtual bool IsInstallerLockHeld() = 0;
-  virtual bool WaitForInstallerLock(unsigned long timeout_ms) = 0;
+  // Windows Installer's lock (Global\_MSIExecute), waited for up to `timeout_ms` (0: a look).
+  virtual InstallerLockState WaitForInstallerLock(unsigned long timeout_ms) = 0;
 
   // The desktop shell: the sessions in which an explorer.exe runs, this process's session, and
   // starting the shell (the real Windows directory's explorer.exe, not waited for) in this

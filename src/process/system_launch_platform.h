@@ -19,8 +19,7 @@ class SystemPlatform : public LaunchPlatform {
                   const std::string& working_directory, unsigned minutes,
                   unsigned long stuck_window_ms, std::unique_ptr<LaunchRemains>* remains, bool installer_removal) override;
   std::string GetMsiexecPath() override;
-  bool IsInstallerLockHeld() override;
-  bool WaitForInstallerLock(unsigned long timeout_ms) override;
+  InstallerLockState WaitForInstallerLock(unsigned long timeout_ms) override;
   std::set<unsigned long> SessionsWithShell() override;
   unsigned long CurrentSessionId() override;
   void StartShellHere() override;

@@ -8,18 +8,28 @@
 #include "process/user_session.h"
 #include "uninstall/msiexec_path.h"
 #include "uninstall/shared_uninstaller.h"
+#include "win32/text.h"
 #include "win32/unique_handle.h"
 
 namespace varnok {
 namespace {
 
-// Free when nobody holds Windows Installer's lock, or when it is not there at all. Taking it for
-// a moment is how to tell: it is released at once, before msiexec is started.
-bool WaitForInstallerLockFree(unsigned long timeout_ms) {
-  win32::UniqueHandle lock(
-      ::OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, "Global\\_MSIExecute"));
-  if (!lock) return true;
-  return win32::MutexLock(lock.get(), timeout_ms).acquired();
+// Taking the lock for a moment is how to tell whether it is free: it is released at once, before
+// the uninstaller starts. Waiting and releasing need SYNCHRONIZE only; asking for more would fail
+// where the lock's DACL grants just that. A lock that is not there at all is free; a lock that
+// cannot be opened is not.
+InstallerLockState WaitForInstallerLockFree(unsigned long timeout_ms) {
+  using Status = InstallerLockState::Status;
+  win32::UniqueHandle lock(::OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\_MSIExecute"));
+  if (!lock) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return {Status::kFree, 0};
+    return {Status::kFailed, error};
+  }
+  const win32::MutexLock taken(lock.get(), timeout_ms);
+  if (taken.acquired()) return {Status::kFree, 0};
+  if (taken.wait_result() == WAIT_TIMEOUT) return {Status::kHeld, 0};
+  return {Status::kFailed, ::GetLastError()};
 }
 
 }  // namespace
@@ -45,8 +55,7 @@ int SystemPlatform::ExecuteFile(const std::string& command_line, const std::stri
   return varnok::ExecuteFile(command_line, executable, working_directory, minutes, stuck_window_ms,
                              remains, installer_removal);
 }
-bool SystemPlatform::IsInstallerLockHeld() { return !WaitForInstallerLockFree(0); }
-bool SystemPlatform::WaitForInstallerLock(unsigned long timeout_ms) {
+InstallerLockState SystemPlatform::WaitForInstallerLock(unsigned long timeout_ms) {
   return WaitForInstallerLockFree(timeout_ms);
 }
 std::string SystemPlatform::GetMsiexecPath() { return varnok::GetMsiexecPath(); }
@@ -68,11 +77,11 @@ bool SystemPlatform::IsWindows64Bit() {
   return info.wProcessorArchitecture != PROCESSOR_ARCHITECTURE_INTEL;
 }
 bool SystemPlatform::IsExistingFile(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(win32::Wide(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 bool SystemPlatform::IsExistingDirectory(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(win32::Wide(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 std::vector<std::string> SystemPlatform::ListFiles(const std::string& folder) {

@@ -1,5 +1,6 @@
 #include "process/uninstall_execution.h"
 
+#include <algorithm>
 #include <set>
 
 #include "common/local_path.h"
@@ -60,6 +61,27 @@ int RunDirectly(LaunchPlatform& platform, ShellWatch& shells, const std::string&
   return result;
 }
 
+// What a row's launch starts, and where.
+struct Launch {
+  std::string program;
+  std::string arguments;
+  bool msi = false;
+  bool in_owner_session = false;
+  bool installer_removal = false;
+};
+
+int LaunchOnce(LaunchPlatform& platform, ShellWatch& shells, const LaunchTarget& target,
+               const Launch& launch, unsigned long user_timeout_ms,
+               std::unique_ptr<LaunchRemains>* remains) {
+  if (!launch.in_owner_session) {
+    return RunDirectly(platform, shells, launch.program, launch.arguments, remains,
+                       launch.installer_removal);
+  }
+  LaunchTarget timed = target;
+  timed.user_timeout_ms = user_timeout_ms;
+  return RunInOwnerSession(platform, shells, timed, launch.program, launch.arguments, launch.msi);
+}
+
 int RefuseNonLocal(const std::string& path, std::string* remarks) {
   LogError("operation : ExecuteUninstallCommand; status : failure; remarks : \"Not started: only "
            "a local absolute path is run\"; file_path : \"%s\";",
@@ -72,6 +94,43 @@ std::string AccountText(LaunchPlatform& platform, const std::string& sid) {
   if (sid.empty()) return std::string();
   const std::string name = platform.AccountNameOfSid(sid);
   return name.empty() ? sid : name + " (" + sid + ")";
+}
+
+// What `command` starts for `target` in `launch`; or the result of a row that ends here, with
+// its remarks.
+std::optional<int> PrepareLaunch(LaunchPlatform& platform, const UninstallCommand& command,
+                                 const LaunchTarget& target, Launch* launch, std::string* remarks) {
+  const RowAccess::Route route = target.access.route;
+  if (route != RowAccess::Route::kDirect && route != RowAccess::Route::kOwnerSession) {
+    // Any user can write the rows of their own hive: running one as SYSTEM would hand its author
+    // SYSTEM's rights, msiexec included (it removes whatever product code the row names).
+    LogNoOwnerSession(target.access.owner_sid);
+    *remarks = kNoOwnerSessionRemarks;
+    return kNoOwnerSession;
+  }
+  launch->in_owner_session = route == RowAccess::Route::kOwnerSession;
+  launch->msi = command.is_msi;
+  if (command.is_msi) {
+    launch->program = platform.GetMsiexecPath();
+    launch->arguments = "/X " + command.product_code + " /qn /norestart";
+    if (!IsLocalAbsolutePath(launch->program)) return RefuseNonLocal(launch->program, remarks);
+    return std::nullopt;
+  }
+  if (target.file.empty()) {
+    *remarks = "Uninstall executable not found on disk: " + command.executable +
+               ". Files may already be removed; only a leftover registry entry remains.";
+    return kUninstallExecutableNotFound;
+  }
+  if (!IsLocalAbsolutePath(target.file)) return RefuseNonLocal(target.file, remarks);
+  launch->program = target.file;
+  launch->arguments = command.arguments;
+  if (!launch->in_owner_session && platform.IsRunningAsSystem()) {
+    if (std::optional<std::string> refusal = CheckLaunchAsSystem(platform, target.file)) {
+      *remarks = *refusal;
+      return kUntrustedUninstaller;
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -154,46 +213,33 @@ int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
     return kUninstallCommandMissing;
   }
   LogInfo("operation : ExecuteUninstallCommand; command_line : \"%s\";", command.command_line.c_str());
-  const RowAccess::Route route = target.access.route;
-  if (route != RowAccess::Route::kDirect && route != RowAccess::Route::kOwnerSession) {
-    // Any user can write the rows of their own hive: running one as SYSTEM would hand its author
-    // SYSTEM's rights, msiexec included (it removes whatever product code the row names).
-    LogNoOwnerSession(target.access.owner_sid);
-    *remarks = kNoOwnerSessionRemarks;
-    return kNoOwnerSession;
-  }
-  const bool in_owner_session = route == RowAccess::Route::kOwnerSession;
-  if (command.is_msi) {
-    const std::string program = platform.GetMsiexecPath();
-    const std::string arguments = "/X " + command.product_code + " /qn /norestart";
-    if (!IsLocalAbsolutePath(program)) return RefuseNonLocal(program, remarks);
-    installer.BeforeLaunch();
-    if (in_owner_session) {
-      return RunInOwnerSession(platform, shells, target, program, arguments, true);
+  Launch launch;
+  const std::optional<int> refused = PrepareLaunch(platform, command, target, &launch, remarks);
+  if (refused) return *refused;
+  launch.installer_removal = command.is_msi || target.windows_installer ||
+                             EqualsNoCase(GetFileName(target.file), "msiexec.exe");
+  const unsigned long long started = platform.NowMs();
+  if (launch.installer_removal) installer.BeforeLaunch();
+  const int result = LaunchOnce(platform, shells, target, launch, target.user_timeout_ms, remains);
+  if (result != kInstallerBusy) return result;
+  // Another installation started between the look at the lock and the uninstaller's own, or an
+  // executable drove Windows Installer without the row saying so.
+  LogInfo("operation : ExecuteUninstallCommand; remarks : \"The uninstaller exited 1618: another "
+          "installation was in progress. Waiting for Windows Installer and trying once more.\";");
+  installer.BeforeLaunch();
+  unsigned long user_timeout_ms = target.user_timeout_ms;
+  if (launch.in_owner_session) {
+    // The row's time-out covers both launches: a launch in the user's session with none left
+    // would not be waited for at all.
+    const unsigned long long spent = std::max(started, platform.NowMs()) - started;
+    if (spent >= user_timeout_ms) {
+      LogError("operation : ExecuteUninstallCommand; status : failure; remarks : \"Not tried "
+               "again: the time-out of this row's launch is used up.\";");
+      return result;
     }
-    return RunDirectly(platform, shells, program, arguments, remains, true);
+    user_timeout_ms -= static_cast<unsigned long>(spent);
   }
-  if (target.file.empty()) {
-    *remarks = "Uninstall executable not found on disk: " + command.executable +
-               ". Files may already be removed; only a leftover registry entry remains.";
-    return kUninstallExecutableNotFound;
-  }
-  if (!IsLocalAbsolutePath(target.file)) return RefuseNonLocal(target.file, remarks);
-  const std::string& arguments = command.arguments;
-  const bool installer_removal =
-      target.windows_installer || EqualsNoCase(GetFileName(target.file), "msiexec.exe");
-  if (in_owner_session) {
-    if (installer_removal) installer.BeforeLaunch();
-    return RunInOwnerSession(platform, shells, target, target.file, arguments, false);
-  }
-  if (platform.IsRunningAsSystem()) {
-    if (std::optional<std::string> refusal = CheckLaunchAsSystem(platform, target.file)) {
-      *remarks = *refusal;
-      return kUntrustedUninstaller;
-    }
-  }
-  if (installer_removal) installer.BeforeLaunch();
-  return RunDirectly(platform, shells, target.file, arguments, remains, installer_removal);
+  return LaunchOnce(platform, shells, target, launch, user_timeout_ms, remains);
 }
 
 }  // namespace varnok

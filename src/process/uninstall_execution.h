@@ -21,6 +21,7 @@ constexpr int kPathRefused = 161;            // ERROR_BAD_PATHNAME
 constexpr int kUntrustedUninstaller = 5;     // ERROR_ACCESS_DENIED
 constexpr int kOwnerBudgetSpent = 1460;      // ERROR_TIMEOUT
 constexpr int kElevationRequired = 740;      // ERROR_ELEVATION_REQUIRED
+constexpr int kInstallerBusy = 1618;         // ERROR_INSTALL_ALREADY_RUNNING
 
 // Where and how a row's command runs.
 struct LaunchTarget {
@@ -42,7 +43,9 @@ struct LaunchTarget {
 // application name, so that Windows never searches for the program.
 // Around every launch, `shells` restores the desktop shell of any session that lost it. Before
 // msiexec or the uninstaller of a Windows Installer row, `installer` waits while another
-// installation holds Windows Installer's lock. In session 0, where nobody can answer a window, a
+// installation holds Windows Installer's lock. A launch of any row that exits 1618 (another
+// installation is in progress) is made once more after `installer` has waited again, within the
+// row's time-out in its owner's session. In session 0, where nobody can answer a window, a
 // direct launch that shows one and does nothing for kStuckWindowIdleMs is ended (258), and one
 // that ends on its own hands what it left running to `remains` (when given), so that those can
 // be watched the same way.

@@ -8,6 +8,8 @@
 
 #include "support/win/wine_support.h"
 
+#include <sddl.h>
+
 namespace varnok {
 namespace {
 
@@ -206,22 +208,59 @@ TEST_F(LogFileTest, ProgramWithoutArgumentsLogsItsOptionsAndExitsWith87) {
 }
 
 TEST_F(LogFileTest, AMutexThatShutsTheProgramOutCostsNoLine) {
-  // Created first, and held, by another process with a DACL that denies everyone, under both of
-  // its names: Wine refuses the program's opens as Windows does, and the lines go out unlocked.
-  Child holder("\"" + ToolPath("log_probe.exe") + "\" hold-with-dacl 8000 D:P(D;;GA;;;WD)");
-  ASSERT_TRUE(holder.started());
-  ASSERT_TRUE(testing::WaitForNamedEvent("varnok_probe_ready", 10000));
-  const testing::RunResult run = Append(3, "Denied");
-  EXPECT_EQ(run.exit_code, 0u);
-  EXPECT_LT(run.elapsed_ms, 2900u);  // never waited on the denied mutex
-  const std::string log = testing::ReadFileBytes(log_);
-  EXPECT_NE(log.find("probe : Denied; line : 2;"), std::string::npos);
-  // Said once, with the first line.
-  const std::string note = "[ ERROR ] operation : LogFile; status : failure; remarks : \"The log mutex could "
-                           "not be opened; lines are written without it.\"; error_code : 5;";
-  EXPECT_NE(log.find(note), std::string::npos) << log;
-  EXPECT_EQ(log.find(note), log.rfind(note));
-  holder.Kill(0);
+  // A user who takes the names first for another kind of object shuts every writer out, here as
+  // on Windows. (A DACL cannot, here: Wine grants SYNCHRONIZE whatever a mutex's DACL says.)
+  const std::pair<bool, std::string> cases[] = {
+      {false, "remarks : \"The machine-wide log mutex could not be opened; lines are kept apart "
+              "only from this session's writers.\"; mutex : \"fmprereq\"; error_code : 6;"},
+      {true, "remarks : \"The log mutex could not be opened; lines are written without it.\"; "
+             "error_code : 6;"},
+  };
+  for (const auto& [session_taken, note] : cases) {
+    win32::UniqueHandle global(CreateEventA(nullptr, TRUE, FALSE, "Global\\fmprereq"));
+    win32::UniqueHandle session(session_taken ? CreateEventA(nullptr, TRUE, FALSE, "fmprereq") : nullptr);
+    ASSERT_TRUE(global);
+    DeleteFileA(log_.c_str());
+    const testing::RunResult run = Append(3, "Denied");
+    EXPECT_EQ(run.exit_code, 0u);
+    EXPECT_LT(run.elapsed_ms, 2900u);  // never waited on a mutex another writer could not see
+    const std::string log = testing::ReadFileBytes(log_);
+    EXPECT_NE(log.find("probe : Denied; line : 2;"), std::string::npos);
+    // Said once, with the first line.
+    const std::string line = "[ ERROR ] operation : LogFile; status : failure; " + note;
+    EXPECT_NE(log.find(line), std::string::npos) << log;
+    EXPECT_EQ(log.find(line), log.rfind(line));
+  }
+}
+
+// Gives a mutex that this process opened with all access another DACL.
+void SetDacl(HANDLE mutex, const std::string& sddl) {
+  win32::UniqueLocalMemory descriptor;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                                   descriptor.put(), nullptr));
+  ASSERT_TRUE(SetKernelObjectSecurity(mutex, DACL_SECURITY_INFORMATION, descriptor.get()));
+}
+
+TEST_F(LogFileTest, AMutexThatGrantsTheProgramOnlyWaitingStillOrdersEveryLine) {
+  // The agent's mutex, made before the program runs (this process's own log may have made it).
+  win32::UniqueHandle mutex(CreateMutexA(nullptr, FALSE, "Global\\fmprereq"));
+  ASSERT_TRUE(mutex);
+  const std::string user = testing::CurrentUserSid();
+  ASSERT_NO_FATAL_FAILURE(SetDacl(mutex.get(), "D:P(A;;0x120000;;;" + user + ")"));  // SYNCHRONIZE | READ_CONTROL
+  // Wine enforces a mutex's DACL: asking for all access, as CreateMutexA does, is refused.
+  EXPECT_FALSE(win32::UniqueHandle(CreateMutexA(nullptr, FALSE, "Global\\fmprereq")));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  const std::string program = "\"" + testing::ProgramPath() + "\"";
+  ASSERT_EQ(WaitForSingleObject(mutex.get(), 0), WAIT_OBJECT_0);
+  Child run(program);
+  Sleep(1500);
+  EXPECT_FALSE(testing::FileExists(log_)) << "a line written while another writer held the mutex";
+  ReleaseMutex(mutex.get());
+  EXPECT_EQ(run.Wait(30000), 87u);
+  const auto records = ReadRecords(log_);
+  EXPECT_EQ(records.size(), 14u);  // as ProgramWithoutArgumentsLogsItsOptionsAndExitsWith87
+  for (const Record& r : records) EXPECT_EQ(r.message.find("operation : LogFile"), std::string::npos);
+  SetDacl(mutex.get(), "D:P(A;;GA;;;WD)");  // for this process's own log
 }
 
 TEST_F(LogFileTest, FilesWithAnotherNameAreNeverWritten) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/host/sddl.h"
+
 namespace varnok {
 namespace {
 
@@ -33,6 +35,26 @@ TEST(LogMutexOwner, OnlyTheAgentsAccountsAreWaitedFor) {
             "operation : LogFile; status : failure; remarks : \"The log mutex is owned by an account "
             "the agent does not run as; lines are written without it.\"; mutex : \"Global\\fmprereq\"; "
             "owner : \"S-1-5-21-1-2-3-1001\";");
+}
+
+TEST(LogMutexSddl, EveryTrustedOwnerCanOpenTheMutexWeCreateAndNobodyElse) {
+  const char kOwn[] = "S-1-5-21-1-2-3-1500";
+  // ALL SERVICES (S-1-5-80-0) is in every service's token.
+  const std::pair<const char*, bool> rows[] = {
+      {"S-1-5-18", true},     {"S-1-5-32-544", true}, {"S-1-5-19", true}, {"S-1-5-20", true},
+      {"S-1-5-80-0", true},   {kOwn, true},           {"S-1-5-32-545", false},
+      {"S-1-1-0", false},     {"S-1-5-11", false},    {"S-1-5-4", false}};
+  const std::string sddl = LogMutexSddl(kOwn);
+  EXPECT_EQ(sddl.rfind("D:P(", 0), 0u) << sddl;  // protected: nothing inherited
+  const FileSecurity security = testing::ParseSddl(sddl);
+  for (const auto& [sid, granted] : rows) {
+    bool found = false;
+    for (const AccessEntry& entry : security.dacl) {
+      found |= entry.kind == AccessEntry::Kind::kAllow && entry.sid == sid && entry.mask == 0x10000000;
+    }
+    EXPECT_EQ(found, granted) << sid;
+  }
+  EXPECT_EQ(testing::ParseSddl(LogMutexSddl("")).dacl.size(), security.dacl.size() - 1);
 }
 
 }  // namespace

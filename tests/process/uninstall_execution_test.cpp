@@ -296,6 +296,62 @@ TEST(ExecuteUninstallCommand, TheInstallerLockIsWaitedForTenMinutesInARunNotPerR
                 "already waited 10 minutes for it. Starting without waiting.\";"}));
 }
 
+TEST(ExecuteUninstallCommand, AnUninstallerThatExits1618IsRunOnceMoreWhenWindowsInstallerIsFree) {
+  const std::string exe = "direct [\"C:\\App\\setup.exe\" /S] [C:\\App\\setup.exe] in [C:\\App] 30";
+  const std::string msi = "direct [\"" + kMsiexec + "\" /X " + kCode + " /qn /norestart] [" + kMsiexec +
+                          "] in [C:\\Windows\\system32] 30 installer";
+  const std::string msi_as_bob =
+      "session 3 [" + kMsiexec + "] [\"" + kMsiexec + "\" /X " + kCode + " /qn /norestart] ";
+  const std::string wait = "installer lock wait ";
+  struct Case {
+    const char* what;
+    UninstallCommand command;
+    LaunchTarget target;
+    int busy_launches;                   // how many launches exit 1618
+    unsigned long long held_until;       // the lock, before the first launch
+    unsigned long long held_after_ms;    // and from the end of each launch on
+    int result;
+    std::vector<std::string> calls;
+  };
+  const Case cases[] = {
+      {"an executable", Exe(false, "C:\\App\\setup.exe", "/S"), Direct("C:\\App\\setup.exe"), 1, 0, 3000,
+       0, {exe, wait + "600000", exe}},
+      {"once only", Exe(false, "C:\\App\\setup.exe", "/S"), Direct("C:\\App\\setup.exe"), 2, 0, 3000,
+       1618, {exe, wait + "600000", exe}},
+      {"within what the first wait left of the run's", Msi(false), Direct(), 1, 240000, 1200000, 0,
+       {wait + "600000", msi, wait + "360000", msi}},
+      // The second launch gets what the first launch (1 s) and the wait (3 s) left of its time.
+      {"in its owner's session", Msi(true), Owner(RowAccess::Route::kOwnerSession), 1, 0, 3000, 0,
+       {msi_as_bob + "1800000", wait + "600000", msi_as_bob + "1796000"}},
+      {"nothing left of the owner's time", Msi(true), Owner(RowAccess::Route::kOwnerSession, "", 3000),
+       1, 0, 3000, 1618, {msi_as_bob + "3000", wait + "600000"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeLaunchPlatform platform;
+    platform.system = true;
+    platform.launch_ms = 1000;
+    platform.installer_lock_held_until = c.held_until;
+    int launches = 0;
+    platform.on_launch = [&](const std::string&) {
+      platform.installer_lock_held_until = platform.now_ms + c.held_after_ms;
+      return ++launches <= c.busy_launches ? 1618 : 0;
+    };
+    testing::TakeLogLines();
+    std::string remarks;
+    EXPECT_EQ(Execute(platform, c.command, c.target, &remarks), c.result);
+    EXPECT_EQ(platform.calls, c.calls);
+    int retry_lines = 0;
+    for (const auto& line : testing::TakeLogLines()) {
+      retry_lines += line.message ==
+                     "operation : ExecuteUninstallCommand; remarks : \"The uninstaller exited 1618: "
+                     "another installation was in progress. Waiting for Windows Installer and trying "
+                     "once more.\";";
+    }
+    EXPECT_EQ(retry_lines, 1);
+  }
+}
+
 // Owners and DACLs as Windows ships them (Get-Acl's Sddl), and as installers and users leave them.
 const char kProgramFiles[] =
     "O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"

@@ -142,6 +142,54 @@ TEST_F(EndToEnd, MsiRemovalWaitsForAnotherInstallationToReleaseTheInstallerLock)
   EXPECT_FALSE(RowExists(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kCode));
 }
 
+TEST_F(EndToEnd, AnUninstallerThatExits1618IsRunAgainOnceWindowsInstallerIsFree) {
+  // Another installation holds Windows Installer's lock for 3 s (with a DACL that grants
+  // waiting only, too); or the lock cannot be opened for 3 s, its name taken for an event.
+  const std::string busy = "remarks : \"Windows Installer is busy with another installation "
+                           "(Global\\_MSIExecute is held). Waiting for it.\"; wait_limit_ms : 600000;";
+  const std::pair<std::string, std::string> cases[] = {
+      {"--hold-mutex Global\\_MSIExecute 3000", busy},
+      {"--hold-mutex-dacl Global\\_MSIExecute D:P(A;;0x100000;;;WD) 3000", busy},  // SYNCHRONIZE
+      {"--hold-event Global\\_MSIExecute 3000",
+       "remarks : \"Windows Installer's lock (Global\\_MSIExecute) could not be opened. Trying again, "
+       "within this run's wait.\"; error_code : 6;"},
+  };
+  for (const auto& [hold, waiting] : cases) {
+    SCOPED_TRACE(hold);
+    DeleteFileA(log_path_.c_str());
+    testing::TempDir apps;
+    const std::string exe = apps / "exit_with.exe";
+    ASSERT_TRUE(CopyFileA(ToolPath("exit_with.exe").c_str(), exe.c_str(), FALSE));
+    ScratchRows rows;
+    auto key = rows.Create(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, "busy");
+    ScratchRows::SetText(key.get(), "DisplayName", "Varnok Busy");
+    ScratchRows::SetText(key.get(), "DisplayVersion", "1.0");
+    // 1618 at once the first time; the second time it removes its row.
+    ScratchRows::SetText(key.get(), "UninstallString",
+                         Quote(exe) + " 0 --first-run " + Quote(apps / "ran") + " 1618 --delete-row HKLM32 " +
+                             rows.Name("busy"));
+    testing::Child installation(Quote(ToolPath("exit_with.exe")) + " 0 " + hold);
+    for (int i = 0; i < 100; ++i) {
+      win32::UniqueHandle lock(OpenMutexA(SYNCHRONIZE, FALSE, "Global\\_MSIExecute"));
+      if (lock || GetLastError() != ERROR_FILE_NOT_FOUND) break;
+      Sleep(20);
+    }
+    const testing::RunResult run = RunProgram("-displayName \"Varnok Busy\" -matchType Exact -exactVersion 1.0");
+    EXPECT_EQ(installation.Wait(10000), 0u);
+    EXPECT_EQ(run.exit_code, 0u) << log_;
+    const size_t retry = log_.find("remarks : \"The uninstaller exited 1618: another installation was in "
+                                   "progress. Waiting for Windows Installer and trying once more.\";");
+    const size_t waits = log_.find(waiting, retry);
+    const size_t free = log_.find("remarks : \"Windows Installer is free. Starting the removal.\";", waits);
+    ASSERT_NE(retry, std::string::npos) << log_;
+    ASSERT_NE(waits, std::string::npos) << log_;
+    ASSERT_NE(free, std::string::npos) << log_;
+    EXPECT_EQ(log_.find("operation : app_varnok; exit_code : 1618;"), std::string::npos);
+    EXPECT_TRUE(Logged("remarks : \"VERIFY: registry key gone. SUCCESS.\";"));
+    EXPECT_FALSE(RowExists(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, rows.Name("busy")));
+  }
+}
+
 TEST_F(EndToEnd, NoNameMatchListsNearMisses) {
   ScratchRows rows;
   for (int i = 0; i < 3; ++i) {

@@ -16,7 +16,11 @@
 //   --hidden-dialog <title> <ms>  first creates a dialog box that it never shows, and waits
 //                         idle for <ms>, as a program started with a hide flag does
 //   --zero-window <title> <ms>  first shows a captioned window of no size and waits idle
+//   --hold-mutex-dacl <name> <sddl> <ms>  the same, the mutex created with that DACL
+//   --hold-event <name> <ms>  first creates the named event and keeps it for <ms>
+//   --first-run <file> <code>  when <file> does not exist yet: creates it and exits <code> at once
 #include <windows.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
@@ -102,6 +106,19 @@ void BusyWindow(const char* title, DWORD ms) {
   if (window) DestroyWindow(window);
 }
 
+void HoldMutex(const char* name, const char* sddl, const char* ms) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (sddl) ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  HANDLE mutex = CreateMutexA(descriptor ? &attributes : nullptr, TRUE, name);
+  if (descriptor) LocalFree(descriptor);
+  Sleep(static_cast<DWORD>(std::strtoul(ms, nullptr, 10)));
+  if (mutex) {
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -155,11 +172,21 @@ int main(int argc, char** argv) {
                  static_cast<DWORD>(std::strtoul(argv[i + 2], nullptr, 10)));
       i += 2;
     } else if (option == "--hold-mutex" && i + 2 < argc) {
-      HANDLE mutex = CreateMutexA(nullptr, TRUE, argv[i + 1]);
+      HoldMutex(argv[i + 1], nullptr, argv[i + 2]);
+      i += 2;
+    } else if (option == "--hold-mutex-dacl" && i + 3 < argc) {
+      HoldMutex(argv[i + 1], argv[i + 2], argv[i + 3]);
+      i += 3;
+    } else if (option == "--hold-event" && i + 2 < argc) {
+      HANDLE event = CreateEventA(nullptr, TRUE, FALSE, argv[i + 1]);
       Sleep(static_cast<DWORD>(std::strtoul(argv[i + 2], nullptr, 10)));
-      if (mutex) {
-        ReleaseMutex(mutex);
-        CloseHandle(mutex);
+      if (event) CloseHandle(event);
+      i += 2;
+    } else if (option == "--first-run" && i + 2 < argc) {
+      HANDLE mark = CreateFileA(argv[i + 1], GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+      if (mark != INVALID_HANDLE_VALUE) {
+        CloseHandle(mark);
+        return static_cast<int>(std::strtol(argv[i + 2], nullptr, 10));
       }
       i += 2;
     } else if (option == "--kill-explorer") {

@@ -49,8 +49,12 @@ class FakeLaunchPlatform : public LaunchPlatform {
   std::function<int(const std::string& executable)> on_launch;
   unsigned long long now_ms = 0;
   unsigned long launch_ms = 0;  // how long each launch takes on the clock
-  // Windows Installer's lock is held by another installation until this time of the clock.
+  // Windows Installer's lock is held by another installation until this time of the clock;
+  // before `installer_lock_failing_until` it cannot be opened at all (`installer_lock_error`).
   unsigned long long installer_lock_held_until = 0;
+  unsigned long long installer_lock_failing_until = 0;
+  unsigned long installer_lock_error = 5;
+  unsigned long late_ms = 0;  // how late the clock wakes from each lock wait and sleep
 
   // Recorded.
   std::vector<std::string> calls;   // launches and shell restores
@@ -99,12 +103,16 @@ class FakeLaunchPlatform : public LaunchPlatform {
     return on_launch ? on_launch(executable) : result;
   }
   std::string GetMsiexecPath() override { return msiexec; }
-  bool IsInstallerLockHeld() override { return now_ms < installer_lock_held_until; }
-  bool WaitForInstallerLock(unsigned long timeout_ms) override {
-    calls.push_back("installer lock wait " + std::to_string(timeout_ms));
-    now_ms = std::min<unsigned long long>(std::max(now_ms, installer_lock_held_until),
-                                          now_ms + timeout_ms);
-    return !IsInstallerLockHeld();
+  InstallerLockState WaitForInstallerLock(unsigned long timeout_ms) override {
+    using Status = InstallerLockState::Status;
+    if (now_ms < installer_lock_failing_until) return {Status::kFailed, installer_lock_error};
+    if (timeout_ms != 0) {
+      calls.push_back("installer lock wait " + std::to_string(timeout_ms));
+      const unsigned long long held_for =
+          now_ms < installer_lock_held_until ? installer_lock_held_until - now_ms : 0;
+      now_ms += std::min<unsigned long long>(held_for, timeout_ms) + late_ms;
+    }
+    return {now_ms < installer_lock_held_until ? Status::kHeld : Status::kFree, 0};
   }
   std::set<unsigned long> SessionsWithShell() override { return shells; }
   unsigned long CurrentSessionId() override { return current_session; }
@@ -168,7 +176,7 @@ class FakeLaunchPlatform : public LaunchPlatform {
     return it == account_names.end() ? std::string() : it->second;
   }
   unsigned long long NowMs() override { return now_ms; }
-  void Sleep(unsigned milliseconds) override { now_ms += milliseconds; }
+  void Sleep(unsigned milliseconds) override { now_ms += milliseconds + late_ms; }
 
   bool acting_as_owner() const { return acting_as_ != 0; }
 
