@@ -9,26 +9,27 @@
 #include "process/user_session.h"
 #include "win32/security.h"
 #include "win32/system_library.h"
+#include "win32/text.h"
 #include "win32/unique_handle.h"
 
 namespace varnok {
 namespace {
 
 // mingw-w64's headers lack the level-1 session enumeration.
-struct WtsSessionInfo1A {
+struct WtsSessionInfo1W {
   DWORD ExecEnvId;
   DWORD State;  // WTS_CONNECTSTATE_CLASS
   DWORD SessionId;
-  LPSTR pSessionName;
-  LPSTR pHostName;
-  LPSTR pUserName;
-  LPSTR pDomainName;
-  LPSTR pFarmName;
+  LPWSTR pSessionName;
+  LPWSTR pHostName;
+  LPWSTR pUserName;
+  LPWSTR pDomainName;
+  LPWSTR pFarmName;
 };
 constexpr int kWtsTypeSessionInfoLevel1 = 2;  // WTS_TYPE_CLASS
 
-using WTSEnumerateSessionsExAFn = BOOL(WINAPI*)(HANDLE, DWORD*, DWORD, WtsSessionInfo1A**, DWORD*);
-using WTSFreeMemoryExAFn = BOOL(WINAPI*)(int, PVOID, ULONG);
+using WTSEnumerateSessionsExWFn = BOOL(WINAPI*)(HANDLE, DWORD*, DWORD, WtsSessionInfo1W**, DWORD*);
+using WTSFreeMemoryExWFn = BOOL(WINAPI*)(int, PVOID, ULONG);
 using WTSQueryUserTokenFn = BOOL(WINAPI*)(ULONG, PHANDLE);
 using CreateEnvironmentBlockFn = BOOL(WINAPI*)(LPVOID*, HANDLE, BOOL);
 using DestroyEnvironmentBlockFn = BOOL(WINAPI*)(LPVOID);
@@ -113,10 +114,10 @@ int WaitForUserProcess(const win32::ProcessInformation& launched, unsigned long 
 SessionList GetActiveUserSessions() {
   const win32::UniqueModule wtsapi = win32::LoadSystemLibrary("wtsapi32.dll");
   const auto enumerate =
-      win32::GetProc<WTSEnumerateSessionsExAFn>(wtsapi, "WTSEnumerateSessionsExA");
-  const auto free_memory = win32::GetProc<WTSFreeMemoryExAFn>(wtsapi, "WTSFreeMemoryExA");
+      win32::GetProc<WTSEnumerateSessionsExWFn>(wtsapi, "WTSEnumerateSessionsExW");
+  const auto free_memory = win32::GetProc<WTSFreeMemoryExWFn>(wtsapi, "WTSFreeMemoryExW");
   DWORD level = 1;
-  WtsSessionInfo1A* info = nullptr;
+  WtsSessionInfo1W* info = nullptr;
   DWORD count = 0;
   if (!enumerate || !free_memory ||
       !enumerate(nullptr /* current server */, &level, 0, &info, &count)) {
@@ -125,11 +126,13 @@ SessionList GetActiveUserSessions() {
              static_cast<int>(::GetLastError()));
     return SessionList();
   }
+  std::vector<std::string> names(count);
   std::vector<SessionRecord> records;
   for (DWORD i = 0; i < count; ++i) {
-    const WtsSessionInfo1A& r = info[i];
+    const WtsSessionInfo1W& r = info[i];
     const bool wanted = r.pUserName && r.SessionId != 0;  // only these need their user's SID
-    records.push_back({r.pUserName, r.SessionId, r.State,
+    names[i] = win32::Utf8(r.pUserName);
+    records.push_back({r.pUserName ? names[i].c_str() : nullptr, r.SessionId, r.State,
                        wanted ? GetSessionUserSid(r.SessionId) : std::string()});
   }
   SessionList sessions = BuildSessionList(records);
@@ -179,27 +182,28 @@ int CreateProcessInUserSession(const std::string& command_line, unsigned long ti
              "return_value : %d;",
              sid, static_cast<int>(::GetLastError()));
   }
-  std::vector<char> exe(executable.begin(), executable.end());
-  exe.push_back('\0');
-  std::vector<char> line(command_line.begin(), command_line.end());
-  line.push_back('\0');
+  win32::WritableWide exe(executable);
+  win32::WritableWide line(command_line);
   // Without a desktop, a process started from session 0 gets a new, invisible window station:
   // any prompt it shows could never be answered.
-  std::vector<char> desktop_name(desktop.begin(), desktop.end());
-  desktop_name.push_back('\0');
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.lpDesktop = desktop.empty() ? nullptr : desktop_name.data();
+  win32::WritableWide desktop_name(desktop);
   // The program's own folder, not this process's current directory.
-  const std::string folder = FolderOf(executable);
-  std::vector<char> directory(folder.begin(), folder.end());
-  directory.push_back('\0');
+  win32::WritableWide directory(FolderOf(executable));
+  if (!exe.converted() || !line.converted() || !directory.converted()) {
+    // Never started in another form than the one the row holds.
+    LogError("operation : CreateProcessInUserSession; session_id : %d; status : failure; remarks : "
+             "\"Not started: the command cannot be converted exactly to Windows' text\"; "
+             "command_line : \"%s\";",
+             sid, command_line.c_str());
+    return ERROR_NO_UNICODE_TRANSLATION;
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.lpDesktop = desktop_name.get();
   win32::ProcessInformation process;
   const DWORD flags = kUserSessionCreationFlags | (plan.break_away ? CREATE_BREAKAWAY_FROM_JOB : 0);
-  if (!::CreateProcessAsUserA(token.get(), executable.empty() ? nullptr : exe.data(),
-                              command_line.empty() ? nullptr : line.data(), nullptr, nullptr, FALSE,
-                              flags, environment.get(), folder.empty() ? nullptr : directory.data(),
-                              &startup, process.put())) {
+  if (!::CreateProcessAsUserW(token.get(), exe.get(), line.get(), nullptr, nullptr, FALSE, flags,
+                              environment.get(), directory.get(), &startup, process.put())) {
     const int error = static_cast<int>(::GetLastError());
     LogError("operation : CreateProcessInUserSession; session_id : %d; status : failure; remarks : "
              "\"CreateProcessAsUser failed\"; return_value : %d;",
