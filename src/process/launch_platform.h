@@ -80,7 +80,10 @@ class LaunchPlatform {
                                      std::string* bytes) = 0;
   // The owner and DACL of a file or folder; the Win32 error, 0 on success.
   virtual unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security) = 0;
-  virtual std::vector<std::string> GetAdministratorsMembers() = 0;
+  // Whether an account or group is an administrator by effective membership of the local
+  // Administrators group, nested groups included (see IsAdministratorByMembership); false when
+  // that cannot be found out. Answers are kept for the run.
+  virtual bool IsAdministrator(const std::string& sid) = 0;
   virtual std::string AccountNameOfSid(const std::string& sid) = 0;
 
   // Time.

@@ -35,10 +35,13 @@ class SystemPlatform : public LaunchPlatform {
   unsigned long ReadFileHead(const std::string& path, size_t max_bytes,
                              std::string* bytes) override;
   unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security) override;
-  std::vector<std::string> GetAdministratorsMembers() override;
+  bool IsAdministrator(const std::string& sid) override;
   std::string AccountNameOfSid(const std::string& sid) override;
   unsigned long long NowMs() override;
   void Sleep(unsigned milliseconds) override;
+
+ private:
+  AdministratorAnswers administrators_;
 };
 
 // The one SystemPlatform of the program.

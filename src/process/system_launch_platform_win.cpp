@@ -91,8 +91,10 @@ FileVersionInfo SystemPlatform::ReadFileVersion(const std::string& path) {
 unsigned long SystemPlatform::ReadFileSecurity(const std::string& path, FileSecurity* security) {
   return varnok::ReadFileSecurity(path, security);
 }
-std::vector<std::string> SystemPlatform::GetAdministratorsMembers() {
-  return varnok::GetAdministratorsMembers();
+bool SystemPlatform::IsAdministrator(const std::string& sid) {
+  return administrators_.Get(sid, [](const std::string& asked) {
+    return IsAdministratorByMembership(ReadAdministratorFacts(asked));
+  });
 }
 std::string SystemPlatform::AccountNameOfSid(const std::string& sid) {
   return LookupAccountNameOfSid(sid);
