@@ -23,6 +23,17 @@ struct UserSession {
   std::string sid;  // the user token's SID ("S-1-5-21-..."); empty when it could not be read
 };
 
+// What tells a session at work from one that is logging on or off.
+struct SessionPhase {
+  static constexpr int kStateUnknown = -1;
+  static constexpr int kStateActive = 0;  // WTSActive
+  int connect_state = kStateUnknown;      // WTS_CONNECTSTATE_CLASS
+  enum class Lock { kUnknown, kLocked, kUnlocked };
+  Lock lock = Lock::kUnknown;
+  bool userinit = false;  // userinit.exe runs in it
+  bool logon_ui = false;  // LogonUI.exe runs in it
+};
+
 // Keyed by user name, in byte order (upper case before lower case); one entry per user name,
 // holding the session enumerated last.
 using SessionList = std::map<std::string, UserSession>;
@@ -57,10 +68,11 @@ class LaunchPlatform {
   virtual bool IsInstallerLockHeld() = 0;
   virtual bool WaitForInstallerLock(unsigned long timeout_ms) = 0;
 
-  // The desktop shell: the sessions in which an explorer.exe runs, this process's session, and
-  // starting the shell (the real Windows directory's explorer.exe, not waited for) in this
-  // process's own context.
+  // The desktop shell: the sessions in which an explorer.exe runs, whether a session is logging
+  // on or off, this process's session, and starting the shell (the real Windows directory's
+  // explorer.exe, not waited for) in this process's own context.
   virtual std::set<unsigned long> SessionsWithShell() = 0;
+  virtual SessionPhase ReadSessionPhase(unsigned long session_id) = 0;
   virtual unsigned long CurrentSessionId() = 0;
   virtual void StartShellHere() = 0;
   virtual std::string WindowsDirectory() = 0;

@@ -22,6 +22,7 @@ class SystemPlatform : public LaunchPlatform {
   bool IsInstallerLockHeld() override;
   bool WaitForInstallerLock(unsigned long timeout_ms) override;
   std::set<unsigned long> SessionsWithShell() override;
+  SessionPhase ReadSessionPhase(unsigned long session_id) override;
   unsigned long CurrentSessionId() override;
   void StartShellHere() override;
   std::string WindowsDirectory() override;

@@ -51,6 +51,9 @@ bool SystemPlatform::WaitForInstallerLock(unsigned long timeout_ms) {
 }
 std::string SystemPlatform::GetMsiexecPath() { return varnok::GetMsiexecPath(); }
 std::set<unsigned long> SystemPlatform::SessionsWithShell() { return varnok::SessionsWithShell(); }
+SessionPhase SystemPlatform::ReadSessionPhase(unsigned long session_id) {
+  return varnok::ReadSessionPhase(session_id);
+}
 unsigned long SystemPlatform::CurrentSessionId() {
   DWORD session = 0;
   return ::ProcessIdToSessionId(::GetCurrentProcessId(), &session) ? session : 0;

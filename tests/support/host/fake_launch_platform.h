@@ -38,6 +38,8 @@ class FakeLaunchPlatform : public LaunchPlatform {
   std::map<std::string, std::string> account_names;
   std::string msiexec = "C:\\Windows\\system32\\msiexec.exe";
   std::set<unsigned long> shells;  // sessions with a desktop shell; a launch may end them
+  std::map<unsigned long, unsigned long long> shell_returns;  // session -> when it starts its own
+  std::map<unsigned long, SessionPhase> phases;  // default: Active, unlocked, at work
   unsigned long current_session = 1;
   bool wow64 = false;
   bool windows_64bit = true;
@@ -101,7 +103,20 @@ class FakeLaunchPlatform : public LaunchPlatform {
                                           now_ms + timeout_ms);
     return !IsInstallerLockHeld();
   }
-  std::set<unsigned long> SessionsWithShell() override { return shells; }
+  std::set<unsigned long> SessionsWithShell() override {
+    for (const auto& [session, at] : shell_returns) {
+      if (at <= now_ms) shells.insert(session);
+    }
+    return shells;
+  }
+  SessionPhase ReadSessionPhase(unsigned long session_id) override {
+    const auto it = phases.find(session_id);
+    if (it != phases.end()) return it->second;
+    SessionPhase at_work;
+    at_work.connect_state = SessionPhase::kStateActive;
+    at_work.lock = SessionPhase::Lock::kUnlocked;
+    return at_work;
+  }
   unsigned long CurrentSessionId() override { return current_session; }
   void StartShellHere() override {
     calls.push_back("shell here");
