@@ -87,20 +87,18 @@ TEST(ShellWatch, ASessionLoggingOnOrOffIsLeftAlone) {
     SessionPhase phase;
     const char* hold;  // nullptr: the shell is started
   };
+  const char* logon = "the session is logging on (userinit.exe runs)";
+  const char* logon_ui = "the session is logging on or off (LogonUI.exe runs)";
   const Case cases[] = {
-      {"userinit.exe runs: logging on", true, {0, Lock::kUnlocked, true, false},
-       "the session is logging on (userinit.exe runs)"},
-      {"LogonUI.exe in an unlocked session: logging on or off", true, {0, Lock::kUnlocked, false, true},
-       "the session is logging on or off (LogonUI.exe runs)"},
-      {"LogonUI.exe, lock unknown", true, {0, Lock::kUnknown, false, true},
-       "the session is logging on or off (LogonUI.exe runs)"},
+      {"userinit.exe runs: logging on", true, {0, Lock::kUnlocked, true, false}, logon},
+      {"LogonUI.exe in an unlocked session: logging on or off", true, {0, Lock::kUnlocked, false, true}, logon_ui},
+      {"LogonUI.exe, lock unknown", true, {0, Lock::kUnknown, false, true}, logon_ui},
       {"LogonUI.exe as the lock screen of a session at work", true, {0, Lock::kLocked, false, true}, nullptr},
       {"disconnected", true, {4, Lock::kUnlocked, false, false}, "the session is not active"},
       {"a state that cannot be read", true, {-1, Lock::kUnknown, false, false},
        "the state of the session cannot be read"},
       {"run by hand: its own session's state unread", false, {-1, Lock::kUnknown, false, false}, nullptr},
-      {"run by hand: its own session logging on", false, {-1, Lock::kUnknown, true, false},
-       "the session is logging on (userinit.exe runs)"},
+      {"run by hand: its own session logging on", false, {-1, Lock::kUnknown, true, false}, logon},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -113,8 +111,7 @@ TEST(ShellWatch, ASessionLoggingOnOrOffIsLeftAlone) {
     platform.shells.clear();
     testing::TakeLogLines();
     watch.AfterLaunch();
-    const std::string remarks = c.hold ? std::string("explorer.exe is not running, but ") + c.hold +
-                                             ". Leaving it."
+    const std::string remarks = c.hold ? std::string("explorer.exe is not running, but ") + c.hold + ". Leaving it."
                                        : "explorer.exe is not running. Starting it.";
     EXPECT_EQ(testing::TakeLogLines().back().message,
               "operation : RestoreDesktopShell; remarks : \"" + remarks + "\"; session_id : 1;");

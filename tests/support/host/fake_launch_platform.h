@@ -111,11 +111,8 @@ class FakeLaunchPlatform : public LaunchPlatform {
   }
   SessionPhase ReadSessionPhase(unsigned long session_id) override {
     const auto it = phases.find(session_id);
-    if (it != phases.end()) return it->second;
-    SessionPhase at_work;
-    at_work.connect_state = SessionPhase::kStateActive;
-    at_work.lock = SessionPhase::Lock::kUnlocked;
-    return at_work;
+    return it != phases.end() ? it->second
+                              : SessionPhase{SessionPhase::kStateActive, SessionPhase::Lock::kUnlocked};
   }
   unsigned long CurrentSessionId() override { return current_session; }
   void StartShellHere() override {
