@@ -52,6 +52,27 @@ bool IsBuiltInAdministratorSid(std::string_view sid) {
          EqualsNoCase(sid, kTrustedInstallerSid);
 }
 
+bool IsAdministratorByMembership(const AdministratorFacts& facts) {
+  if (facts.direct_member) return true;
+  if (facts.groups_error != 0) return false;
+  for (const GroupMembership& group : facts.groups) {
+    if (EqualsNoCase(group.sid, kAdministratorsSid) && (group.attributes & kGroupEnabled) &&
+        !(group.attributes & kGroupUseForDenyOnly)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool AdministratorAnswers::Get(const std::string& sid, const IsAdministratorFn& ask) {
+  const std::string key = ToUpperCopy(sid);
+  const auto known = answers_.find(key);
+  if (known != answers_.end()) return known->second;
+  const bool answer = ask(sid);
+  answers_.emplace(key, answer);
+  return answer;
+}
+
 std::optional<UserControl> FindUserControl(const FileSecurity& security, SecuredObject object,
                                            const IsAdministratorFn& is_administrator) {
   // The owner can always rewrite the DACL, whatever it says.
@@ -62,8 +83,8 @@ std::optional<UserControl> FindUserControl(const FileSecurity& security, Secured
     if (entry.kind == AccessEntry::Kind::kDeny) continue;
     if (entry.kind == AccessEntry::Kind::kOther) return UserControl{entry.sid, "unrecognised entry"};
     if (entry.flags & kInheritOnlyAce) continue;
-    if (is_administrator(entry.sid)) continue;
-    if (const char* right = DangerousRight(entry.mask, object)) return UserControl{entry.sid, right};
+    const char* right = DangerousRight(entry.mask, object);
+    if (right && !is_administrator(entry.sid)) return UserControl{entry.sid, right};
   }
   return std::nullopt;
 }

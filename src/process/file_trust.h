@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,8 +63,42 @@ bool IsBuiltInAdministratorSid(std::string_view sid);
 
 using IsAdministratorFn = std::function<bool(const std::string& sid)>;
 
+// One of the groups an account holds, with its SE_GROUP_* attributes.
+struct GroupMembership {
+  std::string sid;
+  unsigned long attributes = 0;
+};
+constexpr unsigned long kGroupEnabled = 0x04;         // SE_GROUP_ENABLED
+constexpr unsigned long kGroupUseForDenyOnly = 0x10;  // SE_GROUP_USE_FOR_DENY_ONLY
+
+// What the machine says about a SID and the local Administrators group.
+struct AdministratorFacts {
+  bool direct_member = false;  // the group lists the SID itself (an account or a group)
+  // The groups a logon of the SID would hold, nested groups included; `groups_error` is the Win32
+  // error of reading them, 0 on success. Not read for a direct member.
+  unsigned long groups_error = 0;
+  std::vector<GroupMembership> groups;
+};
+
+// An administrator by effective membership: the Administrators group lists the SID itself, or
+// the SID's groups hold it enabled (a group held only for deny grants nothing). Groups that could
+// not be read answer false.
+bool IsAdministratorByMembership(const AdministratorFacts& facts);
+
+// Answers about SIDs kept for the run (SIDs compared without regard to case): the same few
+// owners recur on every folder, and one answer may cost a round trip to a domain controller, or
+// its time-out.
+class AdministratorAnswers {
+ public:
+  bool Get(const std::string& sid, const IsAdministratorFn& ask);
+
+ private:
+  std::map<std::string, bool> answers_;
+};
+
 // The first reason, in DACL order after the owner, why an account for which `is_administrator`
-// is false controls the object: it owns it; the DACL is NULL; or an allow entry that applies to
+// is false controls the object (asked only about the owner and accounts an entry grants a
+// dangerous right): it owns it; the DACL is NULL; or an allow entry that applies to
 // the object itself (inherit-only entries grant nothing on it, CREATOR OWNER's included) grants
 // it, on the file: write, append, delete, change permissions or take ownership; on its folder:
 // add file, delete child, delete, change permissions or take ownership; on a folder above: delete,
@@ -82,6 +117,11 @@ unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security);
 // Windows build only: the SIDs of the direct members of the local Administrators group; empty
 // when they cannot be read.
 std::vector<std::string> GetAdministratorsMembers();
+// Windows build only: the facts above; the groups from Authz, which asks a domain controller
+// about a domain account. A group is asked about as an account is: the group list covers a group
+// placed in Administrators itself, and a group Authz cannot answer for (it builds logons of
+// accounts) counts as not an administrator. A failure to read the groups is logged.
+AdministratorFacts ReadAdministratorFacts(const std::string& sid);
 // Windows build only: "DOMAIN\name" of a SID, or empty when it cannot be looked up.
 std::string LookupAccountNameOfSid(const std::string& sid);
 

@@ -23,6 +23,17 @@ struct UserSession {
   std::string sid;  // the user token's SID ("S-1-5-21-..."); empty when it could not be read
 };
 
+// What tells a session at work from one that is logging on or off.
+struct SessionPhase {
+  static constexpr int kStateUnknown = -1;
+  static constexpr int kStateActive = 0;  // WTSActive
+  int connect_state = kStateUnknown;      // WTS_CONNECTSTATE_CLASS
+  enum class Lock { kUnknown, kLocked, kUnlocked };
+  Lock lock = Lock::kUnknown;
+  bool userinit = false;  // userinit.exe runs in it
+  bool logon_ui = false;  // LogonUI.exe runs in it
+};
+
 // Keyed by user name, in byte order (upper case before lower case); one entry per user name,
 // holding the session enumerated last.
 using SessionList = std::map<std::string, UserSession>;
@@ -67,10 +78,11 @@ class LaunchPlatform {
   // Windows Installer's lock (Global\_MSIExecute), waited for up to `timeout_ms` (0: a look).
   virtual InstallerLockState WaitForInstallerLock(unsigned long timeout_ms) = 0;
 
-  // The desktop shell: the sessions in which an explorer.exe runs, this process's session, and
-  // starting the shell (the real Windows directory's explorer.exe, not waited for) in this
-  // process's own context.
+  // The desktop shell: the sessions in which an explorer.exe runs, whether a session is logging
+  // on or off, this process's session, and starting the shell (the real Windows directory's
+  // explorer.exe, not waited for) in this process's own context.
   virtual std::set<unsigned long> SessionsWithShell() = 0;
+  virtual SessionPhase ReadSessionPhase(unsigned long session_id) = 0;
   virtual unsigned long CurrentSessionId() = 0;
   virtual void StartShellHere() = 0;
   virtual std::string WindowsDirectory() = 0;
@@ -90,7 +102,10 @@ class LaunchPlatform {
                                      std::string* bytes) = 0;
   // The owner and DACL of a file or folder; the Win32 error, 0 on success.
   virtual unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security) = 0;
-  virtual std::vector<std::string> GetAdministratorsMembers() = 0;
+  // Whether an account or group is an administrator by effective membership of the local
+  // Administrators group, nested groups included (see IsAdministratorByMembership); false when
+  // that cannot be found out. Answers are kept for the run.
+  virtual bool IsAdministrator(const std::string& sid) = 0;
   virtual std::string AccountNameOfSid(const std::string& sid) = 0;
 
   // Time.

@@ -21,6 +21,7 @@ class SystemPlatform : public LaunchPlatform {
   std::string GetMsiexecPath() override;
   InstallerLockState WaitForInstallerLock(unsigned long timeout_ms) override;
   std::set<unsigned long> SessionsWithShell() override;
+  SessionPhase ReadSessionPhase(unsigned long session_id) override;
   unsigned long CurrentSessionId() override;
   void StartShellHere() override;
   std::string WindowsDirectory() override;
@@ -34,10 +35,13 @@ class SystemPlatform : public LaunchPlatform {
   unsigned long ReadFileHead(const std::string& path, size_t max_bytes,
                              std::string* bytes) override;
   unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security) override;
-  std::vector<std::string> GetAdministratorsMembers() override;
+  bool IsAdministrator(const std::string& sid) override;
   std::string AccountNameOfSid(const std::string& sid) override;
   unsigned long long NowMs() override;
   void Sleep(unsigned milliseconds) override;
+
+ private:
+  AdministratorAnswers administrators_;
 };
 
 // The one SystemPlatform of the program.

@@ -60,6 +60,9 @@ InstallerLockState SystemPlatform::WaitForInstallerLock(unsigned long timeout_ms
 }
 std::string SystemPlatform::GetMsiexecPath() { return varnok::GetMsiexecPath(); }
 std::set<unsigned long> SystemPlatform::SessionsWithShell() { return varnok::SessionsWithShell(); }
+SessionPhase SystemPlatform::ReadSessionPhase(unsigned long session_id) {
+  return varnok::ReadSessionPhase(session_id);
+}
 unsigned long SystemPlatform::CurrentSessionId() {
   DWORD session = 0;
   return ::ProcessIdToSessionId(::GetCurrentProcessId(), &session) ? session : 0;
@@ -100,8 +103,10 @@ FileVersionInfo SystemPlatform::ReadFileVersion(const std::string& path) {
 unsigned long SystemPlatform::ReadFileSecurity(const std::string& path, FileSecurity* security) {
   return varnok::ReadFileSecurity(path, security);
 }
-std::vector<std::string> SystemPlatform::GetAdministratorsMembers() {
-  return varnok::GetAdministratorsMembers();
+bool SystemPlatform::IsAdministrator(const std::string& sid) {
+  return administrators_.Get(sid, [](const std::string& asked) {
+    return IsAdministratorByMembership(ReadAdministratorFacts(asked));
+  });
 }
 std::string SystemPlatform::AccountNameOfSid(const std::string& sid) {
   return LookupAccountNameOfSid(sid);

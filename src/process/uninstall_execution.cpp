@@ -1,7 +1,6 @@
 #include "process/uninstall_execution.h"
 
 #include <algorithm>
-#include <set>
 
 #include "common/local_path.h"
 #include "common/strings.h"
@@ -151,16 +150,8 @@ const UserSession* FindOwnerSession(const SessionList& sessions, const std::stri
 }
 
 std::optional<std::string> CheckLaunchAsSystem(LaunchPlatform& platform, const std::string& file) {
-  std::optional<std::set<std::string>> members;  // read once, and only when needed
   const IsAdministratorFn is_administrator = [&](const std::string& sid) {
-    if (IsBuiltInAdministratorSid(sid)) return true;
-    if (!members) {
-      members.emplace();
-      for (const std::string& member : platform.GetAdministratorsMembers()) {
-        members->insert(ToUpperCopy(member));
-      }
-    }
-    return members->count(ToUpperCopy(sid)) != 0;
+    return IsBuiltInAdministratorSid(sid) || platform.IsAdministrator(sid);
   };
   // From the drive root down to the file: nothing inside a folder that a user controls is ever
   // opened, so a link or pipe a user placed there is never reached.

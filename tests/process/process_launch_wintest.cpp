@@ -252,6 +252,47 @@ TEST(DesktopShell, AShellEndedDuringALaunchIsStartedAgainInItsSession) {
   testing::EnsureDesktopShell();  // put the test bed's shell back
 }
 
+TEST(DesktopShell, AShellThatComesBackWithinTheWaitIsNotStartedTwice) {
+  ASSERT_TRUE(testing::EnsureDesktopShell());
+  ShellWatch watch(SystemLaunchPlatform());
+  watch.BeforeLaunch();
+  EndAllShells();
+  ASSERT_EQ(testing::ProcessCount("explorer.exe"), 0);
+  std::thread uninstaller([] {  // restarts the shell itself a moment later
+    Sleep(1000);
+    testing::Child shell("explorer.exe /desktop");
+  });
+  watch.AfterLaunch();
+  uninstaller.join();
+  Sleep(1500);
+  EXPECT_EQ(testing::ProcessCount("explorer.exe"), 1);
+  EndAllShells();
+  testing::EnsureDesktopShell();  // put the test bed's shell back
+}
+
+TEST(DesktopShell, LogonProgramsAreFoundInTheirSession) {
+  DWORD own_session = 0;
+  ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &own_session));
+  const SessionPhase before = ReadSessionPhase(own_session);
+  EXPECT_FALSE(before.userinit || before.logon_ui);
+  // Wine 8 answers no session information at all; Windows answers Active for the test's own.
+  EXPECT_TRUE(before.connect_state == SessionPhase::kStateUnknown ||
+              before.connect_state == SessionPhase::kStateActive);
+  testing::TempDir dir;
+  for (const char* name : {"userinit.exe", "logonui.exe"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(CopyFileA(testing::ToolPath("exit_with.exe").c_str(), (dir / name).c_str(), FALSE));
+    testing::Child logon("\"" + (dir / name) + "\" 0 --sleep 20000");
+    ASSERT_TRUE(logon.started());
+    const SessionPhase phase = ReadSessionPhase(own_session);
+    EXPECT_EQ(phase.userinit, name[0] == 'u');
+    EXPECT_EQ(phase.logon_ui, name[0] == 'l');
+    const SessionPhase elsewhere = ReadSessionPhase(own_session + 1);
+    EXPECT_FALSE(elsewhere.userinit || elsewhere.logon_ui);
+    logon.Kill(0);
+  }
+}
+
 TEST(DesktopShell, NoShellIsStartedWhereThereWasNone) {
   EndAllShells();
   ASSERT_EQ(testing::ProcessCount("explorer.exe"), 0);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "support/host/fake_launch_platform.h"
 #include "support/host/log_capture.h"
 
@@ -43,6 +45,77 @@ TEST(ShellWatch, AShellComesBackOnlyWhereItWasLost) {
     watch.AfterLaunch();
     EXPECT_EQ(platform.calls, c.starts);
     EXPECT_EQ(testing::TakeLogLines().size(), c.starts.size());
+  }
+}
+
+TEST(ShellWatch, AShellStillMissingAfterOneWaitIsStartedOnce) {
+  struct Case {
+    const char* what;
+    Sessions before, after;
+    std::map<unsigned long, unsigned long long> returns;  // session -> when its own shell starts
+    std::vector<std::string> starts;
+    unsigned long long waited_ms;
+  };
+  const std::string shell = "[C:\\Windows\\explorer.exe] [\"C:\\Windows\\explorer.exe\"] 0";
+  const Case cases[] = {
+      {"the uninstaller restarts it within the wait: not started twice", {1}, {}, {{1, 4999}}, {}, 5000},
+      {"it comes back too late: started", {1}, {}, {{1, 5001}}, {"session 1 " + shell}, 5000},
+      {"two sessions share one wait", {1, 2}, {}, {{2, 3000}}, {"session 1 " + shell}, 5000},
+      {"nothing lost: no wait", {1}, {1}, {}, {}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeLaunchPlatform platform;
+    platform.system = true;
+    platform.shells = c.before;
+    ShellWatch watch(platform);
+    watch.BeforeLaunch();
+    platform.shells = c.after;
+    platform.shell_returns = c.returns;
+    watch.AfterLaunch();
+    EXPECT_EQ(platform.now_ms, c.waited_ms);
+    watch.AtRunEnd();
+    EXPECT_EQ(platform.calls, c.starts);
+  }
+}
+
+TEST(ShellWatch, ASessionLoggingOnOrOffIsLeftAlone) {
+  using Lock = SessionPhase::Lock;
+  struct Case {
+    const char* what;
+    bool system;
+    SessionPhase phase;
+    const char* hold;  // nullptr: the shell is started
+  };
+  const char* logon = "the session is logging on (userinit.exe runs)";
+  const char* logon_ui = "the session is logging on or off (LogonUI.exe runs)";
+  const Case cases[] = {
+      {"userinit.exe runs: logging on", true, {0, Lock::kUnlocked, true, false}, logon},
+      {"LogonUI.exe in an unlocked session: logging on or off", true, {0, Lock::kUnlocked, false, true}, logon_ui},
+      {"LogonUI.exe, lock unknown", true, {0, Lock::kUnknown, false, true}, logon_ui},
+      {"LogonUI.exe as the lock screen of a session at work", true, {0, Lock::kLocked, false, true}, nullptr},
+      {"disconnected", true, {4, Lock::kUnlocked, false, false}, "the session is not active"},
+      {"a state that cannot be read", true, {-1, Lock::kUnknown, false, false},
+       "the state of the session cannot be read"},
+      {"run by hand: its own session's state unread", false, {-1, Lock::kUnknown, false, false}, nullptr},
+      {"run by hand: its own session logging on", false, {-1, Lock::kUnknown, true, false}, logon},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeLaunchPlatform platform;
+    platform.system = c.system;
+    platform.shells = {1};
+    platform.phases = {{1, c.phase}};
+    ShellWatch watch(platform);
+    watch.BeforeLaunch();
+    platform.shells.clear();
+    testing::TakeLogLines();
+    watch.AfterLaunch();
+    const std::string remarks = c.hold ? std::string("explorer.exe is not running, but ") + c.hold + ". Leaving it."
+                                       : "explorer.exe is not running. Starting it.";
+    EXPECT_EQ(testing::TakeLogLines().back().message,
+              "operation : RestoreDesktopShell; remarks : \"" + remarks + "\"; session_id : 1;");
+    EXPECT_EQ(platform.calls.size(), c.hold ? 0u : 1u);
   }
 }
 

@@ -377,7 +377,7 @@ TEST(CheckLaunchAsSystem, JudgesTheFileItsFolderAndEveryFolderAbove) {
     const char* what;
     std::string file;
     std::map<std::string, std::string> sddl;
-    std::vector<std::string> members;
+    std::map<std::string, AdministratorFacts> facts;
     bool refused;
     std::string path, account, right;
   };
@@ -405,9 +405,25 @@ TEST(CheckLaunchAsSystem, JudgesTheFileItsFolderAndEveryFolderAbove) {
       {"a user owns the file", exe,
        with(program_files, exe, "O:S-1-5-21-1-2-3-1001D:(A;;FA;;;BA)(A;;FA;;;SY)"), {}, true, exe,
        "S-1-5-21-1-2-3-1001", "owner"},
-      {"an administrator the group lists owns the file", exe,
-       with(program_files, exe, "O:S-1-5-21-1-2-3-500D:(A;;FA;;;BA)(A;;FA;;;SY)"),
-       {"S-1-5-21-1-2-3-500"}, false, "", "", ""},
+      {"a group the Administrators group lists owns the file, its own groups unknown", exe,
+       with(program_files, exe, "O:S-1-5-21-1-2-3-512D:(A;;FA;;;BA)(A;;FA;;;SY)"),
+       {{"S-1-5-21-1-2-3-512", {true, 1355, {}}}}, false, "", "", ""},
+      {"a member through a nested group owns the file", exe,
+       with(program_files, exe, "O:S-1-5-21-1-2-3-1105D:(A;;FA;;;BA)(A;;FA;;;SY)"),
+       {{"S-1-5-21-1-2-3-1105", {false, 0, {{"S-1-5-21-1-2-3-512", 7}, {"S-1-5-32-544", 7}}}}},
+       false, "", "", ""},
+      {"an Entra ID account that is a member through a role may write the file", exe,
+       with(program_files, exe, "O:BAD:(A;;FA;;;BA)(A;;FA;;;S-1-12-1-11-22-33-44)"),
+       {{"S-1-12-1-11-22-33-44", {false, 0, {{"S-1-12-1-55-66-77-88", 7}, {"s-1-5-32-544", 15}}}}},
+       false, "", "", ""},
+      {"an account whose groups could not be read owns the file", exe,
+       with(program_files, exe, "O:S-1-5-21-1-2-3-1107D:(A;;FA;;;BA)(A;;FA;;;SY)"),
+       {{"S-1-5-21-1-2-3-1107", {false, 1355, {{"S-1-5-32-544", 7}}}}}, true, exe,
+       "S-1-5-21-1-2-3-1107", "owner"},
+      {"an account that holds Administrators only for deny may write the file", exe,
+       with(program_files, exe, "O:BAD:(A;;FA;;;BA)(A;;FA;;;S-1-5-21-1-2-3-1108)"),
+       {{"S-1-5-21-1-2-3-1108", {false, 0, {{"S-1-5-32-544", 0x14}}}}}, true, exe,
+       "S-1-5-21-1-2-3-1108", "write"},
       {"a deny entry before the allow does not count", exe,
        with(program_files, exe, "O:BAD:(D;;FA;;;BU)(A;;FA;;;BA)(A;;0x1301bf;;;BU)"), {}, true, exe,
        "BUILTIN\\Users (S-1-5-32-545)", "write"},
@@ -431,7 +447,7 @@ TEST(CheckLaunchAsSystem, JudgesTheFileItsFolderAndEveryFolderAbove) {
     FakeLaunchPlatform platform;
     platform.system = true;
     platform.sddl = c.sddl;
-    platform.administrators_members = c.members;
+    platform.administrator_facts = c.facts;
     platform.account_names = {{"S-1-5-32-545", "BUILTIN\\Users"}, {"S-1-1-0", "Everyone"}};
     testing::TakeLogLines();
     std::string remarks;
@@ -491,6 +507,21 @@ TEST(CheckLaunchAsSystem, OnlyDirectLaunchesOfExecutablesAsSystemAreJudged) {
             "operation : ExecuteUninstallCommand; status : failure; remarks : \"Uninstaller not run as SYSTEM: "
             "the owner and permissions of a path could not be read\"; file_path : \"C:\\ProgramData\"; "
             "error_code : 5;");
+}
+
+TEST(CheckLaunchAsSystem, AsksOnlyAboutOwnersAndAccountsWithADangerousRight) {
+  const std::string exe = "C:\\Program Files\\Contoso\\uninstall.exe";
+  FakeLaunchPlatform platform;
+  platform.system = true;
+  // Users may read everywhere; one account may rename the product's folder.
+  platform.sddl = {{"C:\\Program Files\\Contoso",
+                    "O:S-1-5-21-1-2-3-500D:(A;;FA;;;SY)(A;;0x1200a9;;;BU)(A;;SD;;;S-1-5-21-1-2-3-1001)"}};
+  platform.administrator_facts = {{"S-1-5-21-1-2-3-500", {true, 0, {}}},
+                                  {"S-1-5-21-1-2-3-1001", {true, 0, {}}}};
+  std::string remarks;
+  EXPECT_EQ(Execute(platform, Exe(false, exe, ""), Direct(exe), &remarks), 0);
+  EXPECT_EQ(platform.administrator_queries,
+            (std::vector<std::string>{"S-1-5-21-1-2-3-500", "S-1-5-21-1-2-3-1001"}));
 }
 
 TEST(CheckLaunchAsSystem, WalksDownFromTheRootAndStopsAtTheFirstProblem) {

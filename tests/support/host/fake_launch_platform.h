@@ -35,10 +35,12 @@ class FakeLaunchPlatform : public LaunchPlatform {
   std::map<std::string, std::string> sddl;  // path -> descriptor; default kAdminOnlySddl
   std::set<std::string> unreadable_security;
   std::set<std::string> links;
-  std::vector<std::string> administrators_members;
+  std::map<std::string, AdministratorFacts> administrator_facts;  // default: a non-member
   std::map<std::string, std::string> account_names;
   std::string msiexec = "C:\\Windows\\system32\\msiexec.exe";
   std::set<unsigned long> shells;  // sessions with a desktop shell; a launch may end them
+  std::map<unsigned long, unsigned long long> shell_returns;  // session -> when it starts its own
+  std::map<unsigned long, SessionPhase> phases;  // default: Active, unlocked, at work
   unsigned long current_session = 1;
   bool wow64 = false;
   bool windows_64bit = true;
@@ -60,6 +62,7 @@ class FakeLaunchPlatform : public LaunchPlatform {
   std::vector<std::string> calls;   // launches and shell restores
   std::vector<std::string> probes;  // file steps: "<step> <path>[ as <session>]"
   std::vector<std::string> security_reads;
+  std::vector<std::string> administrator_queries;
   int session_queries = 0;
 
   bool IsRunningAsSystem() override { return system; }
@@ -114,7 +117,17 @@ class FakeLaunchPlatform : public LaunchPlatform {
     }
     return {now_ms < installer_lock_held_until ? Status::kHeld : Status::kFree, 0};
   }
-  std::set<unsigned long> SessionsWithShell() override { return shells; }
+  std::set<unsigned long> SessionsWithShell() override {
+    for (const auto& [session, at] : shell_returns) {
+      if (at <= now_ms) shells.insert(session);
+    }
+    return shells;
+  }
+  SessionPhase ReadSessionPhase(unsigned long session_id) override {
+    const auto it = phases.find(session_id);
+    return it != phases.end() ? it->second
+                              : SessionPhase{SessionPhase::kStateActive, SessionPhase::Lock::kUnlocked};
+  }
   unsigned long CurrentSessionId() override { return current_session; }
   void StartShellHere() override {
     calls.push_back("shell here");
@@ -170,7 +183,11 @@ class FakeLaunchPlatform : public LaunchPlatform {
     security->is_link = links.count(path) != 0;
     return 0;
   }
-  std::vector<std::string> GetAdministratorsMembers() override { return administrators_members; }
+  bool IsAdministrator(const std::string& sid) override {
+    administrator_queries.push_back(sid);
+    const auto it = administrator_facts.find(sid);
+    return it != administrator_facts.end() && IsAdministratorByMembership(it->second);
+  }
   std::string AccountNameOfSid(const std::string& sid) override {
     const auto it = account_names.find(sid);
     return it == account_names.end() ? std::string() : it->second;
