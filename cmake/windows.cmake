@@ -202,6 +202,13 @@ if(VARNOK_WINE_TESTS)
             $<TARGET_FILE:exit_with> $<TARGET_FILE:runner>)
   set_tests_properties(Win32Prefix.AMachineWideRowIsRunOnce PROPERTIES
     LABELS wine RESOURCE_LOCK wineprefix TIMEOUT 300 SKIP_RETURN_CODE 77)
+  # A Japanese locale for the program's own process: code page 932, whose trail bytes include
+  # the backslash.
+  add_test(NAME DoubleByteCodePage.AFolderEndingInATrailByteBackslashIsOneFolder
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/run/dbcs_wintest.sh $<TARGET_FILE:app_varnok>
+            $<TARGET_FILE:exit_with> $<TARGET_FILE:runner>)
+  set_tests_properties(DoubleByteCodePage.AFolderEndingInATrailByteBackslashIsOneFolder PROPERTIES
+    LABELS wine RESOURCE_LOCK wineprefix TIMEOUT 300)
   # Links can only be made on the host side of the prefix, so this one is a script.
   add_test(NAME LogLinks.TheLogNeverFollowsALink
     COMMAND ${CMAKE_SOURCE_DIR}/tests/log/log_links_wintest.sh $<TARGET_FILE:log_probe>)
