@@ -83,6 +83,13 @@ def command_seeds():
                               "Information\\{9A8B7C6D-5E4F-4A3B-2C1D-0E9F8A7B6C5D}\\setup.exe "
                               "-runfromtemp -l0x0409 -removeonly", "", ""]),
     }
+    cyrillic = "C:\\\u041f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u044b\\\u30bd"
+    rows["unicode_paths"] = (1, ["\u041a\u043e\u043d\u0442\u043e\u0441\u043e_is1".encode(),
+                                 "\u041a\u043e\u043d\u0442\u043e\u0441\u043e".encode(), "2.4",
+                                 cyrillic.encode(),
+                                 ("\"" + cyrillic + "\\unins000.exe\"").encode(),
+                                 ("\"" + cyrillic + "\\unins000.exe\" /SILENT").encode() +
+                                 b" \xed\xa0\x80 \xff", ""])
     for name, (flags, texts) in rows.items():
         write("command_fuzzer", name, encode(texts, u8(flags)))
 
@@ -137,6 +144,12 @@ def options_seeds():
         [exe, "-matchType", "Exact", "-exactVersion", "2.4.1", "-displayName"]))
     write("options_fuzzer", "value_is_option_word", options_seed(
         [exe, "-displayName", "-whatIf", "-matchType", "Series", "-seriesPrefix", "-exeArgs"]))
+    # Names in any script arrive as UTF-8; an unpaired surrogate in its generalised form; bytes
+    # that are not UTF-8 (which no Windows text gives) and line separators.
+    write("options_fuzzer", "unicode_names", options_seed(
+        [exe, "-displayName", "\u041f\u043e\u0447\u0442\u0430 \u6d4f\u89c8\u5668".encode(),
+         "-matchType", "Exact", "-exactVersion", "1.0", "-exeArgs",
+         b"/D=C:\\\xe3\x82\xbd\xed\xa0\x80 \xe2\x80\xa8\xc2\x85 \xff\xc3"]))
 
 
 def log_seed(flags, date, time, thread, rotations, texts, size_seed=2):
@@ -229,6 +242,20 @@ def inventory_seeds():
     texts = ["Long Name Row", b"Contoso\x00Tool", "2.4.1", "HKCU row", "Contoso Tool (user)",
              "InstallDate", "20260915", "Classes row"]
     write("inventory_fuzzer", "system_hives", encode(texts, choices))
+
+    # Names and values in scripts no code page holds, and bytes that are not UTF-8.
+    choices = u8(0)
+    choices += inventory_location(True, [
+        inventory_row(0, [(0, 0, 0), (1, 0, 0), (4, 0, 0)]),
+        inventory_row(2 << 2, [(0, 0, 0), (4, 0, 0)]),
+    ])
+    choices += inventory_location(True, [], open_error=2)
+    choices += inventory_location(True, [], open_error=2)
+    choices += u8(0)
+    texts = ["\u6d4f\u89c8\u5668 \u30bd".encode(), "2.4",
+             "\"C:\\\u30bd\\uninst.exe\"".encode(), b"Caf\xe9 \xed\xa0\x80",
+             b"\"C:\\\xff\\u.exe\""]
+    write("inventory_fuzzer", "unicode_rows", encode(texts, choices))
 
 
 

@@ -67,6 +67,17 @@ CodePoint DecodeCodePoint(std::string_view text, size_t at) {
   return {value, length, true};
 }
 
+bool IsUtf8(std::string_view text) {
+  bool last_was_high = false;
+  for (size_t i = 0; i < text.size();) {
+    const CodePoint point = DecodeCodePoint(text, i);
+    if (!point.valid || (last_was_high && IsLowSurrogate(point.value))) return false;
+    last_was_high = IsHighSurrogate(point.value);
+    i += point.length;
+  }
+  return true;
+}
+
 bool Utf16FromUtf8(std::string_view text, std::u16string* out) {
   out->clear();
   out->reserve(text.size());

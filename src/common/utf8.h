@@ -19,6 +19,9 @@ std::string Utf8FromUtf16(std::u16string_view text);
 // left holding what came before the fault. Never lossy when it returns true.
 bool Utf16FromUtf8(std::string_view text, std::u16string* out);
 
+// True when `text` is UTF-8 in the form above, so that it converts to UTF-16 exactly.
+bool IsUtf8(std::string_view text);
+
 // One code point of `text` at byte `at`: its value and length in bytes. A byte that does not
 // start a valid sequence gives `valid` false and a length of 1.
 struct CodePoint {

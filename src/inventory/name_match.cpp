@@ -1,6 +1,7 @@
 #include "inventory/name_match.h"
 
 #include "common/strings.h"
+#include "common/utf8.h"
 
 namespace varnok {
 
@@ -8,6 +9,8 @@ bool MatchesDisplayName(std::string_view display_name, const NameRule& rule) {
   const std::string& pattern = rule.DisplayName;
   // An empty pattern would otherwise be "contained" in every name and select the whole inventory.
   if (display_name.empty() || pattern.empty()) return false;
+  // Text that is not what Windows gave (every name converts exactly) is never acted on.
+  if (!IsUtf8(display_name) || !IsUtf8(pattern)) return false;
   switch (rule.NameMatch) {
     case NameMatchKind::kPrefix:
       return StartsWithNoCase(display_name, pattern);

@@ -10,8 +10,9 @@ namespace varnok {
 
 // True when `display_name` matches rule.DisplayName under rule.NameMatch: Prefix (the name
 // begins with the pattern), Contains (the pattern occurs anywhere), or Exact for every other value
-// (the whole name equals the pattern). Only A-Z and a-z are compared without regard to case; no
-// white space is trimmed. An empty name or an empty pattern never matches.
+// (the whole name equals the pattern). Only A-Z and a-z are compared without regard to case, every
+// other character exactly (UTF-8); no white space is trimmed. An empty name or an empty pattern,
+// or one that is not UTF-8, never matches.
 bool MatchesDisplayName(std::string_view display_name, const NameRule& rule);
 
 // True when `display_name` begins, without regard to ASCII case, with the name of a Windows shell

@@ -1,6 +1,8 @@
 #include "log/log_format.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "common/strings.h"
 #include "common/utf8.h"
@@ -42,6 +44,20 @@ std::string WrittenAs(std::string_view text, size_t at, LogCodePage& code_page, 
   return encoded.empty() ? CodePointEscape(point.value) : encoded;
 }
 
+// The length of WrittenAs, without writing it.
+size_t WrittenWidth(std::string_view text, size_t at, LogCodePage& code_page, size_t* taken) {
+  const unsigned char byte = static_cast<unsigned char>(text[at]);
+  *taken = 1;
+  if (byte < 0x80) return 1;  // as it always has counted, control characters included
+  const CodePoint point = DecodeCodePoint(text, at);
+  if (!point.valid) return 4;  // \xNN
+  *taken = point.length;
+  const size_t escape = 4 + (point.value > 0xFFFFF ? 6 : point.value > 0xFFFF ? 5 : 4);
+  if (IsLineBreak(point.value)) return escape;
+  const size_t encoded = code_page.Encode(point.value).size();
+  return encoded == 0 ? escape : encoded;
+}
+
 }  // namespace
 
 std::string EscapeLogText(std::string_view message, LogCodePage& code_page) {
@@ -66,16 +82,33 @@ std::string EscapeLogText(std::string_view message) {
   return EscapeLogText(message, log_internal::CodePage());
 }
 
+// True when every byte is ASCII; eight at a time, as values of megabytes are common.
+bool IsAscii(std::string_view text) {
+  size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, text.data() + at, 8);
+    if (word & 0x8080808080808080ULL) return false;
+  }
+  for (; at < text.size(); ++at) {
+    if (static_cast<unsigned char>(text[at]) >= 0x80) return false;
+  }
+  return true;
+}
+
 std::string CutLogValue(std::string_view value, LogCodePage& code_page) {
   // A character's escape takes at most four times its UTF-8 bytes.
   if (value.size() * 4 <= kLogValueLimit) return std::string(value);
+  if (IsAscii(value)) {  // one byte each, as written
+    if (value.size() <= kLogValueLimit) return std::string(value);
+    return std::string(value.substr(0, kLogValueLimit)) + "...[cut: " +
+           std::to_string(value.size()) + " bytes in all]";
+  }
   size_t counted = 0;
   size_t end = std::string_view::npos;
   for (size_t at = 0; at < value.size();) {
     size_t taken = 1;
-    const unsigned char byte = static_cast<unsigned char>(value[at]);
-    // An ASCII character counts one byte, as it always has, control characters included.
-    const size_t weight = byte < 0x80 ? 1 : WrittenAs(value, at, code_page, &taken).size();
+    const size_t weight = WrittenWidth(value, at, code_page, &taken);
     if (counted + weight > kLogValueLimit && end == std::string_view::npos) end = at;
     counted += weight;
     at += taken;

@@ -17,7 +17,16 @@ TEST(MatchesDisplayName, ModesCaseFoldingAndEmptyTexts) {
       {kExact, "Acme Tool", "ACME TOOL", true},    {kExact, "Acme Tool", "Acme Tool 2", false},
       {kExact, "Acme Tool", "Acme Tool ", false},  {kExact, "Acme Tool ", "Acme Tool", false},
       {kExact, "Acme Tool", "Acme", false},        {kExact, "2019", "2019", true},
-      {kExact, "Caf\xC9", "caf\xC9", true},        {kExact, "Caf\xC9", "Caf\xE9", false},
+      {kExact, "Caf\u00C9", "caf\u00C9", true},    {kExact, "Caf\u00C9", "Caf\u00E9", false},
+      // Names in scripts no code page holds: exactly themselves, only ASCII letters folded.
+      {kExact, "\u041F\u043E\u0447\u0442\u0430", "\u041F\u043E\u0447\u0442\u0430", true},
+      {kExact, "\u041F\u043E\u0447\u0442\u0430", "\u041A\u0430\u0440\u0442\u0430", false},
+      {kExact, "\u043F\u043E\u0447\u0442\u0430", "\u041F\u043E\u0447\u0442\u0430", false},
+      {kContains, "\u6D4F\u89C8", "Contoso \u6D4F\u89C8\u5668", true},
+      {kContains, "\u6D4F", "\u89C8\u5668", false},
+      {kPrefix, "caf", "CAF\u00C9 2", true},
+      // Bytes that are not UTF-8 never came from Windows: never a match, not even with themselves.
+      {kExact, "Caf\xE9", "Caf\xE9", false},     {kContains, "Acme", "Acme \xFF", false},
       {kPrefix, "Acme", "Acme Tool 2", true},      {kPrefix, "Acme", "ACME", true},
       {kPrefix, "Acme", "Acm", false},             {kPrefix, "Acme", " Acme", false},
       {kPrefix, "20", "2019", true},               {kContains, "tool", "Acme Tool 2", true},
