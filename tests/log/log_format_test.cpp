@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/utf8.h"
 #include "support/host/log_capture.h"
 
 namespace varnok {
@@ -41,6 +42,22 @@ TEST(LogEscaping, OneRecordOneLineAndNoTerminalControl) {
       {"\\n as typed", "\\n as typed"},  // a literal backslash-n is not undone
   };
   for (const Row& r : rows) EXPECT_EQ(EscapeLogText(r.in), r.out) << r.in;
+}
+
+// A machine whose ANSI code page is UTF-8 (65001) holds every character.
+class Utf8CodePage : public LogCodePage {
+ public:
+  std::string Encode(char32_t c) override {
+    std::string bytes;
+    AppendCodePoint(c, &bytes);
+    return bytes;
+  }
+};
+
+TEST(LogEscaping, LineSeparatorsAreEscapedEvenWhereTheCodePageHoldsThem) {
+  Utf8CodePage utf8;
+  EXPECT_EQ(EscapeLogText("a\u2028b\u2029c\u0085d\u041F", utf8),
+            "a\\u{2028}b\\u{2029}c\\u{0085}d\u041F");
 }
 
 TEST(LogValues, LongValuesAreCutWithTheirLength) {
