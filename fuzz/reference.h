@@ -99,8 +99,45 @@ inline std::string VersionInText(const std::string& text) {
   return std::string();
 }
 
+// Text Windows could have given: UTF-8 by the ranges of its standard (RFC 3629, table 3-7 of
+// Unicode) with surrogates also allowed (a lone one is a Windows name's own), but never a high
+// surrogate directly followed by a low one, which would be a pair in two halves.
+inline bool IsWindowsText(const std::string& text) {
+  struct Range {
+    unsigned char lead_low, lead_high, second_low, second_high;
+    int length;
+  };
+  static const Range kRanges[] = {{0xC2, 0xDF, 0x80, 0xBF, 2}, {0xE0, 0xE0, 0xA0, 0xBF, 3},
+                                  {0xE1, 0xEF, 0x80, 0xBF, 3}, {0xF0, 0xF0, 0x90, 0xBF, 4},
+                                  {0xF1, 0xF3, 0x80, 0xBF, 4}, {0xF4, 0xF4, 0x80, 0x8F, 4}};
+  bool after_high = false;
+  for (size_t i = 0; i < text.size();) {
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(text[i + k]); };
+    if (b(0) < 0x80) {
+      ++i, after_high = false;
+      continue;
+    }
+    const Range* range = nullptr;
+    for (const Range& r : kRanges) {
+      if (b(0) >= r.lead_low && b(0) <= r.lead_high) range = &r;
+    }
+    if (!range || i + range->length > text.size()) return false;
+    if (b(1) < range->second_low || b(1) > range->second_high) return false;
+    for (int k = 2; k < range->length; ++k) {
+      if (b(k) < 0x80 || b(k) > 0xBF) return false;
+    }
+    const bool high = b(0) == 0xED && b(1) >= 0xA0 && b(1) <= 0xAF;
+    const bool low = b(0) == 0xED && b(1) >= 0xB0;
+    if (after_high && low) return false;
+    after_high = high;
+    i += static_cast<size_t>(range->length);
+  }
+  return true;
+}
+
 inline bool NameMatches(const std::string& name, const RunOptions& options) {
   if (name.empty() || options.DisplayName.empty()) return false;
+  if (!IsWindowsText(name) || !IsWindowsText(options.DisplayName)) return false;
   const std::string n = Lower(name);
   const std::string p = Lower(options.DisplayName);
   switch (options.NameMatch) {
