@@ -554,6 +554,8 @@ TEST(UninstallRun, ABundleVouchesOnlyForRowsOfItsOwnOwner) {
   UninstallEntry eve_msi = user_msi;
   eve_msi.registry_path = std::string(kEve) + "\\" + kU + code;
   const std::string bob_bundle = std::string(kBob) + "\\" + kU + "Bundle";
+  UninstallEntry hkcu_msi = MsiRow(code, "Foo", "1.0");
+  hkcu_msi.root = RegistryRoot::kCurrentUser;
   const Case cases[] = {
       {"a machine-wide bundle handles machine-wide packages", {Row("Bundle", "Foo", "1.0", bundle_cmd), MsiRow(code, "Foo", "1.0")},
        kU + "Bundle", {kU + "Bundle"}},
@@ -566,6 +568,10 @@ TEST(UninstallRun, ABundleVouchesOnlyForRowsOfItsOwnOwner) {
        bob_bundle, {bob_bundle}},
       {"but not another user's", {UserRow(kBob, "Bundle", "Foo", "1.0", bundle_cmd), eve_msi}, bob_bundle,
        {bob_bundle, eve_msi.registry_path}},
+      {"a user's package listed before that user's bundle: the bundle runs first",
+       {user_msi, UserRow(kBob, "Bundle", "Foo", "1.0", bundle_cmd)}, bob_bundle, {bob_bundle}},
+      {"a machine-wide bundle does not speak for the current user's package (a run by hand)",
+       {Row("Bundle", "Foo", "1.0", bundle_cmd), hkcu_msi}, kU + "Bundle", {kU + "Bundle", kU + code}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
