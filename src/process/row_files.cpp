@@ -109,18 +109,22 @@ LocatedUninstaller LocateUninstaller(RowFiles& files, std::string_view command,
                                      const std::vector<std::string>& search_folders) {
   LocatedUninstaller located;
   // A candidate names a file as Windows would start it: as written, or with ".exe" added.
-  const NamesFile names_file = [&](const std::string& candidate) {
-    if (!IsLocalAbsolutePath(candidate)) return false;
-    return files.IsFile(candidate) || (!HasExtension(candidate) && files.IsFile(candidate + ".exe"));
+  const NamesFile names_file = [&](const std::string& written) {
+    if (!IsLocalAbsolutePath(written)) return false;
+    const std::string candidate = NormalizedLocalPath(written);
+    return files.IsFile(candidate) ||
+           (!HasExtension(candidate) && files.IsFile(candidate + ".exe"));
   };
   std::string arguments;
   SplitCommandLine(command, &located.executable, &arguments, names_file);
-  const std::string& executable = located.executable;
-  if (executable.empty()) return located;
-  if (!IsLocalAbsolutePath(executable)) {
-    located.refused_path = executable;
+  if (located.executable.empty()) return located;
+  if (!IsLocalAbsolutePath(located.executable)) {
+    located.refused_path = located.executable;
     return located;
   }
+  // "unins000.exe." opens unins000.exe: judged by its written name it would pass for another
+  // program, and miss the guard of a generic uninstaller.
+  const std::string executable = NormalizedLocalPath(located.executable);
   if (files.IsFile(executable)) {
     located.file = files.Native(executable);
     return located;
@@ -132,12 +136,13 @@ LocatedUninstaller LocateUninstaller(RowFiles& files, std::string_view command,
   const std::string name = GetFileName(executable);
   std::vector<std::string> folders = search_folders;
   folders.push_back(FolderOf(executable));
-  for (const std::string& folder : folders) {
-    if (folder.empty()) continue;
-    if (!IsLocalAbsolutePath(folder)) {
-      located.refused_path = folder;
+  for (const std::string& written : folders) {
+    if (written.empty()) continue;
+    if (!IsLocalAbsolutePath(written)) {
+      located.refused_path = written;
       return located;
     }
+    const std::string folder = NormalizedLocalPath(written);
     if (!files.IsDirectory(folder)) continue;
     for (const std::string& file : files.ListFiles(folder)) {
       if (EqualsNoCase(GetFileName(file), name)) {

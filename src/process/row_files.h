@@ -91,9 +91,10 @@ struct LocatedUninstaller {
 // before a blank, or the whole text, that names a file; the first blank otherwise), then finds
 // the file: the executable itself, the executable with ".exe" added when its name has no
 // extension, or else the first file of the same name (ignoring case) in `search_folders` and
-// then the executable's own folder; `file` is given as RowFiles::Native names it. Stops at the
-// first path that is not local absolute and names it in `refused_path`; nothing at or after it
-// is probed.
+// then the executable's own folder; `file` is given as RowFiles::Native names it. Every path is
+// probed, and `file` given, as NormalizedLocalPath writes it, so that what is judged and run is
+// the file Windows would open. Stops at the first path that is not local absolute and names it
+// in `refused_path`; nothing at or after it is probed.
 LocatedUninstaller LocateUninstaller(RowFiles& files, std::string_view command,
                                      const std::vector<std::string>& search_folders);
 
