@@ -105,6 +105,11 @@ FileVersionInfo RowFiles::ReadFileVersion(const std::string& path) {
   return Probe(path, missing, [&] { return platform_.ReadFileVersion(Native(path)); });
 }
 
+unsigned long RowFiles::ReadIdentity(const std::string& path, FileIdentity* identity) {
+  constexpr unsigned long kRefused = 5;  // ERROR_ACCESS_DENIED
+  return Probe(path, kRefused, [&] { return platform_.ReadFileIdentity(Native(path), identity); });
+}
+
 LocatedUninstaller LocateUninstaller(RowFiles& files, std::string_view command,
                                      const std::vector<std::string>& search_folders) {
   LocatedUninstaller located;
@@ -160,10 +165,12 @@ std::string FindMainExecutable(RowFiles& files, const std::string& folder, std::
                               [&](const std::string& path) { return files.FileSize(path); });
 }
 
-std::string GetFileVersion(RowFiles& files, const std::string& path) {
+FileVersionInfo GetFileVersion(RowFiles& files, const std::string& path) {
   // Read first and logged afterwards: the log is written as the program itself, never while
   // acting as a row's owner.
-  return LogFileVersion(path, files.ReadFileVersion(path));
+  const FileVersionInfo info = files.ReadFileVersion(path);
+  LogFileVersion(path, info);
+  return info;
 }
 
 }  // namespace varnok

@@ -66,6 +66,9 @@ class RowFiles : public UninstallerFiles {
   std::vector<std::string> ListFiles(const std::string& folder);
   int64_t FileSize(const std::string& path);
   FileVersionInfo ReadFileVersion(const std::string& path);
+  // Which file `path` names, as the row's account sees it; the Win32 error, 0 on success (a
+  // refused step: 5).
+  unsigned long ReadIdentity(const std::string& path, FileIdentity* identity);
 
  private:
   template <typename Result, typename Step>
@@ -102,7 +105,7 @@ LocatedUninstaller LocateUninstaller(RowFiles& files, std::string_view command,
 // folder's listing and sizes); empty for a missing folder.
 std::string FindMainExecutable(RowFiles& files, const std::string& folder, std::string_view hint);
 
-// The main executable's file version, logged as GetFileVersion does.
-std::string GetFileVersion(RowFiles& files, const std::string& path);
+// The main executable's file version as read, logged as GetFileVersion does.
+FileVersionInfo GetFileVersion(RowFiles& files, const std::string& path);
 
 }  // namespace varnok

@@ -251,7 +251,7 @@ TEST(FindMainExecutable, ListsAndSizesAsTheOwnerAndLogsTheVersionAfterwards) {
   RowFiles files(platform, OwnerAccess(4));
   EXPECT_EQ(FindMainExecutable(files, "C:\\Users\\bob\\Foo", "QA"), "C:\\Users\\bob\\Foo\\b.exe");
   testing::TakeLogLines();
-  EXPECT_EQ(GetFileVersion(files, "C:\\Users\\bob\\Foo\\b.exe"), "3.0.0.0");
+  EXPECT_EQ(GetFileVersion(files, "C:\\Users\\bob\\Foo\\b.exe").version, "3.0.0.0");
   EXPECT_EQ(testing::TakeLogLines().back().message,
             "operation : GetFileVersion; file_path : \"C:\\Users\\bob\\Foo\\b.exe\"; file_version : "
             "\"3.0.0.0\"; status : success;");
