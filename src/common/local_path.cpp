@@ -58,6 +58,22 @@ bool IsLocalAbsolutePath(std::string_view path) {
   return true;
 }
 
+std::string NormalizedLocalPath(std::string_view path) {
+  if (!IsLocalAbsolutePath(path)) return std::string(path);
+  std::string normalized(path.substr(0, 3));
+  size_t start = 3;
+  for (size_t i = 3; i <= path.size(); ++i) {
+    if (i < path.size() && !IsSeparator(path[i])) continue;
+    std::string_view name = path.substr(start, i - start);
+    // Every name holds something other than dots and blanks (IsLocalAbsolutePath).
+    while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.remove_suffix(1);
+    normalized.append(name);
+    if (i < path.size()) normalized.push_back(path[i]);
+    start = i + 1;
+  }
+  return normalized;
+}
+
 std::vector<std::string> FoldersAbove(std::string_view path) {
   std::vector<std::string> folders;
   if (!IsLocalAbsolutePath(path)) return folders;

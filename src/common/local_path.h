@@ -16,6 +16,12 @@ namespace varnok {
 // root-relative ("\x") and drive-relative ("C:x") paths are false.
 bool IsLocalAbsolutePath(std::string_view path);
 
+// `path` with the blanks and dots at the end of each of its names removed, separators and all
+// else as written; any other text unchanged. Windows drops a final dot of a name and the dots
+// and blanks at the end of a path when it opens one ("unins000.exe." opens unins000.exe), so the
+// program judges and starts a path only in this form: what it judged is then what runs.
+std::string NormalizedLocalPath(std::string_view path);
+
 // The folders that hold `path`, nearest first and ending with the drive root: "C:\A\B\u.exe" gives
 // "C:\A\B", "C:\A", "C:\". Separators come out as backslashes and empty components are dropped.
 // Empty when `path` is not a local absolute path.

@@ -215,6 +215,16 @@ std::vector<std::string> GetRowValueNames(RegistrySource& registry, const Uninst
   return names;
 }
 
+unsigned long ReadRowKeySecurity(RegistrySource& registry, const UninstallEntry& entry,
+                                 FileSecurity* security) {
+  if (entry.root == RegistryRoot::kNone || entry.registry_path.empty()) return kErrorFileNotFound;
+  std::unique_ptr<RegistryKey> key;
+  const unsigned long rc =
+      registry.OpenKey(entry.root, ViewOf(entry.view_64bit), entry.registry_path, &key);
+  if (rc != kErrorSuccess) return rc;
+  return key->ReadSecurity(security);
+}
+
 bool IsUninstallEntryPresent(RegistrySource& registry, const UninstallEntry& entry) {
   if (entry.root == RegistryRoot::kNone || entry.registry_path.empty()) return false;
   std::unique_ptr<RegistryKey> key;

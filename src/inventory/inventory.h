@@ -62,6 +62,11 @@ constexpr unsigned long kMaxRowValueNames = 512;
 // when its key cannot be opened. An index that fails is skipped.
 std::vector<std::string> GetRowValueNames(RegistrySource& registry, const UninstallEntry& entry);
 
+// The owner and DACL of the row's own key, read in its root and view. Returns the Win32 error
+// (of opening the key or reading its security); `security` is set only on success.
+unsigned long ReadRowKeySecurity(RegistrySource& registry, const UninstallEntry& entry,
+                                 FileSecurity* security);
+
 // True while the row's key still has a non-empty REG_SZ DisplayName; a deleted key or value, an
 // emptied or retyped DisplayName and an access failure all count as gone.
 bool IsUninstallEntryPresent(RegistrySource& registry, const UninstallEntry& entry);

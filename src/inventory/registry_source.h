@@ -10,6 +10,8 @@
 
 namespace varnok {
 
+struct FileSecurity;  // process/file_trust.h
+
 // Win32 error numbers and registry value types the inventory relies on.
 constexpr unsigned long kErrorSuccess = 0;
 constexpr unsigned long kErrorFileNotFound = 2;
@@ -55,6 +57,9 @@ class RegistryKey {
   virtual unsigned long OpenSubkey(const std::string& name, std::unique_ptr<RegistryKey>* key) = 0;
   // Name of the value at `index`; kErrorNoMoreItems ends an enumeration.
   virtual unsigned long EnumValueName(unsigned long index, std::string* name) = 0;
+  // The key's own owner and DACL (the key was opened for reading, which includes reading its
+  // security). `security` is set only on success.
+  virtual unsigned long ReadSecurity(FileSecurity* security) = 0;
 };
 
 // Wakes when a watched key changes: a subkey comes or goes, or a value in it or below it is set

@@ -72,6 +72,10 @@ class Win32Key : public RegistryKey {
     return kErrorSuccess;
   }
 
+  unsigned long ReadSecurity(FileSecurity* security) override {
+    return win32::ReadObjectSecurity(key_.get(), SE_REGISTRY_KEY, security);
+  }
+
   // Relative to this key: opening by the full path again costs a walk from the root per row.
   unsigned long OpenSubkey(const std::string& name, std::unique_ptr<RegistryKey>* key) override {
     if (name.empty()) return kErrorFileNotFound;  // would open this key itself

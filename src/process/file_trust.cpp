@@ -1,5 +1,7 @@
 #include "process/file_trust.h"
 
+#include <string>
+
 #include "common/strings.h"
 
 namespace varnok {
@@ -15,7 +17,10 @@ constexpr Right kFileRights[] = {{kFileWriteData, "write"},
                                  {kDelete, "delete"},
                                  {kWriteDac, "change permissions"},
                                  {kWriteOwner, "take ownership"}};
+// Adding a subfolder lets a user create "<uninstaller>.exe.local" (the loader then takes DLLs
+// from it) or a plugin folder the uninstaller loads from.
 constexpr Right kFolderRights[] = {{kFileWriteData, "add file"},
+                                   {kFileAppendData, "add subfolder"},
                                    {kFileDeleteChild, "delete child"},
                                    {kDelete, "delete"},
                                    {kWriteDac, "change permissions"},
@@ -24,6 +29,16 @@ constexpr Right kFolderAboveRights[] = {{kDelete, "delete"},
                                         {kFileDeleteChild, "delete child"},
                                         {kWriteDac, "change permissions"},
                                         {kWriteOwner, "take ownership"}};
+// A row's values decide what runs. Its subkeys are never read, but a key that lets users add
+// them was left open by mistake and is not trusted either.
+constexpr Right kRegistryKeyRights[] = {{kKeySetValue, "set value"},
+                                        {kKeyCreateSubKey, "create subkey"},
+                                        {kDelete, "delete"},
+                                        {kWriteDac, "change permissions"},
+                                        {kWriteOwner, "take ownership"}};
+
+// STORAGE_BUS_TYPE values of devices that are plugged in from outside the machine.
+constexpr int kRemovableBuses[] = {0x4 /* 1394 */, 0x7 /* USB */, 0xC /* SD */, 0xD /* MMC */};
 
 template <size_t N>
 const char* DangerousRight(unsigned long mask, const Right (&rights)[N]) {
@@ -41,6 +56,7 @@ const char* DangerousRight(unsigned long mask, SecuredObject object) {
     case SecuredObject::kFile: return DangerousRight(mask, kFileRights);
     case SecuredObject::kFolder: return DangerousRight(mask, kFolderRights);
     case SecuredObject::kFolderAbove: return DangerousRight(mask, kFolderAboveRights);
+    case SecuredObject::kRegistryKey: return DangerousRight(mask, kRegistryKeyRights);
   }
   return "unknown";
 }
@@ -64,6 +80,18 @@ bool IsAdministratorByMembership(const AdministratorFacts& facts) {
   return false;
 }
 
+AdministratorFacts GatherAdministratorFacts(const std::string& sid,
+                                            const LocalGroupMembersFn& members_of,
+                                            const EffectiveGroupsFn& groups_of) {
+  AdministratorFacts facts;
+  for (const std::string& member : members_of(kAdministratorsSid)) {
+    facts.direct_member = facts.direct_member || EqualsNoCase(member, sid);
+  }
+  if (facts.direct_member) return facts;
+  facts.groups_error = groups_of(sid, &facts.groups);
+  return facts;
+}
+
 bool AdministratorAnswers::Get(const std::string& sid, const IsAdministratorFn& ask) {
   const std::string key = ToUpperCopy(sid);
   const auto known = answers_.find(key);
@@ -85,6 +113,26 @@ std::optional<UserControl> FindUserControl(const FileSecurity& security, Secured
     if (entry.flags & kInheritOnlyAce) continue;
     const char* right = DangerousRight(entry.mask, object);
     if (right && !is_administrator(entry.sid)) return UserControl{entry.sid, right};
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> UntrustedVolume(const VolumeFacts& facts) {
+  if (facts.drive_type != VolumeFacts::kDriveFixed) {
+    return "not a fixed disk (drive type " + std::to_string(facts.drive_type) + ")";
+  }
+  if (facts.device_error != 0) {
+    return "its device could not be asked what it is (error " +
+           std::to_string(facts.device_error) + ")";
+  }
+  if (facts.removable_media) return "removable media";
+  for (int bus : kRemovableBuses) {
+    if (facts.bus_type == bus) {
+      return "a device on an external bus (bus type " + std::to_string(bus) + ")";
+    }
+  }
+  if (facts.hotplug_read && (facts.media_removable || facts.device_hotplug)) {
+    return "a device that can be unplugged while Windows runs";
   }
   return std::nullopt;
 }

@@ -1,8 +1,12 @@
 #include <windows.h>
+#include <winioctl.h>
 #include <aclapi.h>
 #include <authz.h>
 #include <lm.h>
 #include <sddl.h>
+
+#include <cstddef>
+#include <vector>
 
 #include "common/strings.h"
 #include "log/log.h"
@@ -14,52 +18,6 @@
 
 namespace varnok {
 namespace {
-
-// The SID of an object ACE follows its flags and whichever of its two GUIDs are present.
-PSID ObjectAceSid(const ACE_HEADER* header) {
-  const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_OBJECT_ACE*>(header);
-  const BYTE* sid = reinterpret_cast<const BYTE*>(&ace->ObjectType);
-  if (ace->Flags & ACE_OBJECT_TYPE_PRESENT) sid += sizeof(GUID);
-  if (ace->Flags & ACE_INHERITED_OBJECT_TYPE_PRESENT) sid += sizeof(GUID);
-  return const_cast<BYTE*>(sid);
-}
-
-AccessEntry ReadAce(const ACE_HEADER* header) {
-  AccessEntry entry;
-  entry.flags = header->AceFlags;
-  // Every known DACL entry type starts with the header and a 32-bit mask.
-  entry.mask = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header)->Mask;
-  const auto plain_sid = [&] {
-    const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
-    return win32::SidText(const_cast<DWORD*>(&ace->SidStart));
-  };
-  switch (header->AceType) {
-    case ACCESS_ALLOWED_ACE_TYPE:
-    case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
-      entry.kind = AccessEntry::Kind::kAllow;
-      entry.sid = plain_sid();
-      break;
-    case ACCESS_DENIED_ACE_TYPE:
-    case ACCESS_DENIED_CALLBACK_ACE_TYPE:
-      entry.kind = AccessEntry::Kind::kDeny;
-      entry.sid = plain_sid();
-      break;
-    case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
-    case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
-      entry.kind = AccessEntry::Kind::kAllow;
-      entry.sid = win32::SidText(ObjectAceSid(header));
-      break;
-    case ACCESS_DENIED_OBJECT_ACE_TYPE:
-    case ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE:
-      entry.kind = AccessEntry::Kind::kDeny;
-      entry.sid = win32::SidText(ObjectAceSid(header));
-      break;
-    default:
-      entry.kind = AccessEntry::Kind::kOther;
-      break;
-  }
-  return entry;
-}
 
 using NetLocalGroupGetMembersFn = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, DWORD, LPBYTE*, DWORD, LPDWORD,
                                                  LPDWORD, PDWORD_PTR);
@@ -157,46 +115,62 @@ unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security) 
   if (!object) return ::GetLastError();
   BY_HANDLE_FILE_INFORMATION information{};
   if (!::GetFileInformationByHandle(object.get(), &information)) return ::GetLastError();
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  win32::UniqueLocalMemory descriptor;
-  const DWORD rc = ::GetSecurityInfo(object.get(), SE_FILE_OBJECT,
-                                     OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                     &owner, nullptr, &dacl, nullptr, descriptor.put());
-  if (rc != ERROR_SUCCESS) return rc;
   FileSecurity result;
+  const DWORD rc = win32::ReadObjectSecurity(object.get(), SE_FILE_OBJECT, &result);
+  if (rc != ERROR_SUCCESS) return rc;
   result.is_link = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  result.owner_sid = win32::SidText(owner);
-  result.has_dacl = dacl != nullptr;
-  if (dacl) {
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-      void* ace = nullptr;
-      if (!::GetAce(dacl, i, &ace)) {
-        result.dacl.push_back({AccessEntry::Kind::kOther, 0, 0, std::string()});
-        continue;
-      }
-      result.dacl.push_back(ReadAce(static_cast<const ACE_HEADER*>(ace)));
-    }
-  }
   *security = std::move(result);
   return ERROR_SUCCESS;
 }
 
-std::vector<std::string> GetAdministratorsMembers() {
-  std::vector<std::string> members;
-  // The group's name is localised; look it up from its well-known SID.
-  BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
-  DWORD sid_size = sizeof administrators;
-  if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sid_size)) {
-    return members;
+unsigned long ReadVolumeFacts(const std::string& root, VolumeFacts* facts) {
+  VolumeFacts read;
+  read.drive_type = ::GetDriveTypeW(win32::Wide(root).c_str());
+  if (read.drive_type == DRIVE_FIXED) {
+    // No access is needed to ask a volume's device what it is.
+    win32::UniqueFileHandle volume(::CreateFileW(
+        win32::Wide("\\\\.\\" + root.substr(0, 2)).c_str(), 0,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+        nullptr));
+    if (!volume) return ::GetLastError();
+    STORAGE_PROPERTY_QUERY query{};
+    query.PropertyId = StorageDeviceProperty;
+    query.QueryType = PropertyStandardQuery;
+    // Room for the vendor strings after the fixed part, which some drivers will not leave out.
+    std::vector<ULONGLONG> buffer(128);
+    DWORD returned = 0;
+    const auto* device = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(buffer.data());
+    if (!::DeviceIoControl(volume.get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query,
+                           buffer.data(), static_cast<DWORD>(buffer.size() * sizeof(ULONGLONG)),
+                           &returned, nullptr)) {
+      read.device_error = FailureCode();
+    } else if (returned < offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof device->BusType) {
+      read.device_error = ERROR_INVALID_DATA;
+    } else {
+      read.removable_media = device->RemovableMedia != FALSE;
+      read.bus_type = static_cast<int>(device->BusType);
+    }
+    STORAGE_HOTPLUG_INFO hotplug{};
+    read.hotplug_read = ::DeviceIoControl(volume.get(), IOCTL_STORAGE_GET_HOTPLUG_INFO, nullptr, 0,
+                                          &hotplug, sizeof hotplug, &returned, nullptr) != FALSE;
+    read.media_removable = read.hotplug_read && hotplug.MediaRemovable;
+    read.device_hotplug = read.hotplug_read && hotplug.DeviceHotplug;
   }
+  *facts = read;
+  return ERROR_SUCCESS;
+}
+
+std::vector<std::string> GetLocalGroupMembers(const std::string& group_sid) {
+  std::vector<std::string> members;
+  // The group's name is localised; look it up from its SID.
+  win32::UniqueLocalMemory group;
+  if (!::ConvertStringSidToSidW(win32::Wide(group_sid).c_str(), group.put())) return members;
   wchar_t name[256] = {};
   wchar_t domain[256] = {};
   DWORD name_chars = 256;
   DWORD domain_chars = 256;
   SID_NAME_USE use;
-  if (!::LookupAccountSidW(nullptr, administrators, name, &name_chars, domain, &domain_chars,
-                           &use)) {
+  if (!::LookupAccountSidW(nullptr, group.get(), name, &name_chars, domain, &domain_chars, &use)) {
     return members;
   }
   const win32::UniqueModule netapi = win32::LoadSystemLibrary("netapi32.dll");
@@ -222,16 +196,14 @@ std::vector<std::string> GetAdministratorsMembers() {
 }
 
 AdministratorFacts ReadAdministratorFacts(const std::string& sid) {
-  AdministratorFacts facts;
-  for (const std::string& member : GetAdministratorsMembers()) {
-    facts.direct_member = facts.direct_member || EqualsNoCase(member, sid);
-  }
-  if (facts.direct_member) return facts;
-  win32::UniqueLocalMemory binary;
-  facts.groups_error = ::ConvertStringSidToSidW(win32::Wide(sid).c_str(), binary.put())
-                           ? ReadEffectiveGroups(binary.get(), &facts.groups)
-                           : FailureCode();
-  if (facts.groups_error != ERROR_SUCCESS) {
+  const auto groups_of = [](const std::string& asked, std::vector<GroupMembership>* groups) {
+    win32::UniqueLocalMemory binary;
+    return ::ConvertStringSidToSidW(win32::Wide(asked).c_str(), binary.put())
+               ? ReadEffectiveGroups(binary.get(), groups)
+               : FailureCode();
+  };
+  const AdministratorFacts facts = GatherAdministratorFacts(sid, GetLocalGroupMembers, groups_of);
+  if (!facts.direct_member && facts.groups_error != ERROR_SUCCESS) {
     LogInfo("operation : ExecuteUninstallCommand; remarks : \"The groups of an account could not "
             "be read; it counts as not an administrator\"; sid : \"%s\"; error_code : %d;",
             sid.c_str(), static_cast<int>(facts.groups_error));

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -47,6 +48,21 @@ struct InstallerLockState {
   unsigned long error = 0;
 };
 
+// A launch in a user's session whose new process was not created from the file that was checked
+// (ERROR_FILE_INVALID: the file was changed under the path). It never ran.
+constexpr int kLaunchedFileChanged = 1006;
+
+// A file the platform holds open for a launch as SYSTEM, so that nobody can write, delete or
+// rename it (see HoldFile); 0 is none.
+using HeldFileId = unsigned long long;
+
+// What holding a file gave: its handle's number, and the owner, DACL and identity read through it.
+struct HeldFile {
+  HeldFileId id = 0;
+  FileSecurity security;
+  FileIdentity identity;
+};
+
 class LaunchPlatform {
  public:
   virtual ~LaunchPlatform() = default;
@@ -62,17 +78,21 @@ class LaunchPlatform {
 
   // Launches. `executable` is the application name handed to Windows, and `command_line` begins
   // with the program's path in quotes, as the started program sees it. A user-session launch
-  // with a time-out of 0 is not waited for. A direct launch with a `stuck_window_ms` other than 0
-  // is ended when it shows a window and does nothing for that long (see StuckWindowCheck); with
+  // with a time-out of 0 is not waited for; with an `image` given, it is created suspended and
+  // runs only when the file it was created from is that file (otherwise it is ended and the
+  // result is kLaunchedFileChanged). A direct launch with a `stuck_window_ms` other than 0 is
+  // ended when it shows a window and does nothing for that long (see StuckWindowCheck); with
   // `remains` given, what it leaves running is handed over, and for an `installer_removal` the
-  // Windows Installer service's work counts as its own (see ExecuteFile).
+  // Windows Installer service's work counts as its own (see ExecuteFile). A `held_file` (not 0)
+  // is released as soon as the program has been created, or could not be.
   virtual int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                          unsigned long session_id, const std::string& executable,
-                                         const std::string& desktop) = 0;
+                                         const std::string& desktop,
+                                         const std::optional<FileIdentity>& image) = 0;
   virtual int ExecuteFile(const std::string& command_line, const std::string& executable,
                           const std::string& working_directory, unsigned minutes,
                           unsigned long stuck_window_ms, std::unique_ptr<LaunchRemains>* remains,
-                          bool installer_removal) = 0;
+                          bool installer_removal, HeldFileId held_file) = 0;
   virtual std::string GetMsiexecPath() = 0;
 
   // Windows Installer's lock (Global\_MSIExecute), waited for up to `timeout_ms` (0: a look).
@@ -102,6 +122,17 @@ class LaunchPlatform {
                                      std::string* bytes) = 0;
   // The owner and DACL of a file or folder; the Win32 error, 0 on success.
   virtual unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security) = 0;
+  // Opens a file to be run as SYSTEM and keeps it open, denying others write and delete access
+  // (so it cannot be written, deleted or renamed) until ReleaseFile or the launch it is handed
+  // to; a link is not followed (`is_link` is set). The Win32 error, 0 on success; `held` is set
+  // only on success. Releasing a file twice, or 0, does nothing.
+  virtual unsigned long HoldFile(const std::string& path, HeldFile* held) = 0;
+  virtual void ReleaseFile(HeldFileId id) = 0;
+  // Which file `path` names now, for an account that may start it (read and execute); the Win32
+  // error, 0 on success.
+  virtual unsigned long ReadFileIdentity(const std::string& path, FileIdentity* identity) = 0;
+  // The volume a drive root ("C:\") lies on; the Win32 error, 0 on success.
+  virtual unsigned long ReadVolumeFacts(const std::string& root, VolumeFacts* facts) = 0;
   // Whether an account or group is an administrator by effective membership of the local
   // Administrators group, nested groups included (see IsAdministratorByMembership); false when
   // that cannot be found out. Answers are kept for the run.

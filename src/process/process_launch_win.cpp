@@ -56,7 +56,7 @@ std::string _SetCurrentDirectory(const std::string& directory) {
 int ExecuteFile(const std::string& command_line, const std::string& executable,
                 const std::string& working_directory, unsigned minutes,
                 unsigned long stuck_window_ms, std::unique_ptr<LaunchRemains>* remains,
-                bool installer_removal) {
+                bool installer_removal, const std::function<void()>& on_created) {
   if (!ValidateCommandLine(command_line, executable)) {
     LogError("operation : ExecuteFile; status : failure; remarks : \"Invalid commandline or "
              "executable provided\";");
@@ -102,6 +102,9 @@ int ExecuteFile(const std::string& command_line, const std::string& executable,
       create_error = ERROR_NO_UNICODE_TRANSLATION;
     }
   }
+  // The image is mapped now: a file held until here may be let go, so that the uninstaller's
+  // own copy can delete it.
+  if (on_created) on_created();
   // Windows does not delete a folder that is a process's current directory: the uninstaller's
   // own folder is given back before the wait, so that the uninstaller can remove it.
   restore.Now();

@@ -105,22 +105,31 @@ FileVersionInfo RowFiles::ReadFileVersion(const std::string& path) {
   return Probe(path, missing, [&] { return platform_.ReadFileVersion(Native(path)); });
 }
 
+unsigned long RowFiles::ReadIdentity(const std::string& path, FileIdentity* identity) {
+  constexpr unsigned long kRefused = 5;  // ERROR_ACCESS_DENIED
+  return Probe(path, kRefused, [&] { return platform_.ReadFileIdentity(Native(path), identity); });
+}
+
 LocatedUninstaller LocateUninstaller(RowFiles& files, std::string_view command,
                                      const std::vector<std::string>& search_folders) {
   LocatedUninstaller located;
   // A candidate names a file as Windows would start it: as written, or with ".exe" added.
-  const NamesFile names_file = [&](const std::string& candidate) {
-    if (!IsLocalAbsolutePath(candidate)) return false;
-    return files.IsFile(candidate) || (!HasExtension(candidate) && files.IsFile(candidate + ".exe"));
+  const NamesFile names_file = [&](const std::string& written) {
+    if (!IsLocalAbsolutePath(written)) return false;
+    const std::string candidate = NormalizedLocalPath(written);
+    return files.IsFile(candidate) ||
+           (!HasExtension(candidate) && files.IsFile(candidate + ".exe"));
   };
   std::string arguments;
   SplitCommandLine(command, &located.executable, &arguments, names_file);
-  const std::string& executable = located.executable;
-  if (executable.empty()) return located;
-  if (!IsLocalAbsolutePath(executable)) {
-    located.refused_path = executable;
+  if (located.executable.empty()) return located;
+  if (!IsLocalAbsolutePath(located.executable)) {
+    located.refused_path = located.executable;
     return located;
   }
+  // "unins000.exe." opens unins000.exe: judged by its written name it would pass for another
+  // program, and miss the guard of a generic uninstaller.
+  const std::string executable = NormalizedLocalPath(located.executable);
   if (files.IsFile(executable)) {
     located.file = files.Native(executable);
     return located;
@@ -132,12 +141,13 @@ LocatedUninstaller LocateUninstaller(RowFiles& files, std::string_view command,
   const std::string name = GetFileName(executable);
   std::vector<std::string> folders = search_folders;
   folders.push_back(FolderOf(executable));
-  for (const std::string& folder : folders) {
-    if (folder.empty()) continue;
-    if (!IsLocalAbsolutePath(folder)) {
-      located.refused_path = folder;
+  for (const std::string& written : folders) {
+    if (written.empty()) continue;
+    if (!IsLocalAbsolutePath(written)) {
+      located.refused_path = written;
       return located;
     }
+    const std::string folder = NormalizedLocalPath(written);
     if (!files.IsDirectory(folder)) continue;
     for (const std::string& file : files.ListFiles(folder)) {
       if (EqualsNoCase(GetFileName(file), name)) {
@@ -155,10 +165,12 @@ std::string FindMainExecutable(RowFiles& files, const std::string& folder, std::
                               [&](const std::string& path) { return files.FileSize(path); });
 }
 
-std::string GetFileVersion(RowFiles& files, const std::string& path) {
+FileVersionInfo GetFileVersion(RowFiles& files, const std::string& path) {
   // Read first and logged afterwards: the log is written as the program itself, never while
   // acting as a row's owner.
-  return LogFileVersion(path, files.ReadFileVersion(path));
+  const FileVersionInfo info = files.ReadFileVersion(path);
+  LogFileVersion(path, info);
+  return info;
 }
 
 }  // namespace varnok

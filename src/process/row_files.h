@@ -66,6 +66,9 @@ class RowFiles : public UninstallerFiles {
   std::vector<std::string> ListFiles(const std::string& folder);
   int64_t FileSize(const std::string& path);
   FileVersionInfo ReadFileVersion(const std::string& path);
+  // Which file `path` names, as the row's account sees it; the Win32 error, 0 on success (a
+  // refused step: 5).
+  unsigned long ReadIdentity(const std::string& path, FileIdentity* identity);
 
  private:
   template <typename Result, typename Step>
@@ -91,9 +94,10 @@ struct LocatedUninstaller {
 // before a blank, or the whole text, that names a file; the first blank otherwise), then finds
 // the file: the executable itself, the executable with ".exe" added when its name has no
 // extension, or else the first file of the same name (ignoring case) in `search_folders` and
-// then the executable's own folder; `file` is given as RowFiles::Native names it. Stops at the
-// first path that is not local absolute and names it in `refused_path`; nothing at or after it
-// is probed.
+// then the executable's own folder; `file` is given as RowFiles::Native names it. Every path is
+// probed, and `file` given, as NormalizedLocalPath writes it, so that what is judged and run is
+// the file Windows would open. Stops at the first path that is not local absolute and names it
+// in `refused_path`; nothing at or after it is probed.
 LocatedUninstaller LocateUninstaller(RowFiles& files, std::string_view command,
                                      const std::vector<std::string>& search_folders);
 
@@ -101,7 +105,7 @@ LocatedUninstaller LocateUninstaller(RowFiles& files, std::string_view command,
 // folder's listing and sizes); empty for a missing folder.
 std::string FindMainExecutable(RowFiles& files, const std::string& folder, std::string_view hint);
 
-// The main executable's file version, logged as GetFileVersion does.
-std::string GetFileVersion(RowFiles& files, const std::string& path);
+// The main executable's file version as read, logged as GetFileVersion does.
+FileVersionInfo GetFileVersion(RowFiles& files, const std::string& path);
 
 }  // namespace varnok

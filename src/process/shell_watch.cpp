@@ -62,7 +62,7 @@ void ShellWatch::RestoreLost(const std::set<unsigned long>& before) {
     if (system) {
       const std::string shell = platform_.WindowsDirectory() + "\\explorer.exe";
       platform_.CreateProcessInUserSession("\"" + shell + "\"", 0, session, shell,
-                                           kInteractiveDesktop);
+                                           kInteractiveDesktop, std::nullopt);
     } else {
       platform_.StartShellHere();
     }

@@ -2,6 +2,7 @@
 
 #include "common/file_size.h"
 #include "inventory/system_registry.h"
+#include "process/launched_file.h"
 #include "process/process_launch.h"
 #include "process/shell_restore.h"
 #include "process/system_launch_platform.h"
@@ -44,16 +45,21 @@ bool SystemPlatform::RevertToSelf() { return ::RevertToSelf() != FALSE; }
 int SystemPlatform::CreateProcessInUserSession(const std::string& command_line,
                                                unsigned long timeout_ms, unsigned long session_id,
                                                const std::string& executable,
-                                               const std::string& desktop) {
+                                               const std::string& desktop,
+                                               const std::optional<FileIdentity>& image) {
   return varnok::CreateProcessInUserSession(command_line, timeout_ms, session_id, executable,
-                                            desktop);
+                                            desktop, image);
 }
 int SystemPlatform::ExecuteFile(const std::string& command_line, const std::string& executable,
                                 const std::string& working_directory, unsigned minutes,
                                 unsigned long stuck_window_ms,
-                                std::unique_ptr<LaunchRemains>* remains, bool installer_removal) {
-  return varnok::ExecuteFile(command_line, executable, working_directory, minutes, stuck_window_ms,
-                             remains, installer_removal);
+                                std::unique_ptr<LaunchRemains>* remains, bool installer_removal,
+                                HeldFileId held_file) {
+  const int result =
+      varnok::ExecuteFile(command_line, executable, working_directory, minutes, stuck_window_ms,
+                          remains, installer_removal, [&] { ReleaseFile(held_file); });
+  ReleaseFile(held_file);  // also when the launch ended before creating anything
+  return result;
 }
 InstallerLockState SystemPlatform::WaitForInstallerLock(unsigned long timeout_ms) {
   return WaitForInstallerLockFree(timeout_ms);
@@ -102,6 +108,23 @@ FileVersionInfo SystemPlatform::ReadFileVersion(const std::string& path) {
 }
 unsigned long SystemPlatform::ReadFileSecurity(const std::string& path, FileSecurity* security) {
   return varnok::ReadFileSecurity(path, security);
+}
+unsigned long SystemPlatform::HoldFile(const std::string& path, HeldFile* held) {
+  win32::UniqueFileHandle file;
+  HeldFile read;
+  const DWORD error = HoldFileToRun(path, &file, &read.security, &read.identity);
+  if (error != ERROR_SUCCESS) return error;
+  read.id = ++last_hold_;
+  held_files_[read.id] = std::move(file);
+  *held = std::move(read);
+  return ERROR_SUCCESS;
+}
+void SystemPlatform::ReleaseFile(HeldFileId id) { held_files_.erase(id); }
+unsigned long SystemPlatform::ReadFileIdentity(const std::string& path, FileIdentity* identity) {
+  return varnok::ReadFileIdentity(path, identity);
+}
+unsigned long SystemPlatform::ReadVolumeFacts(const std::string& root, VolumeFacts* facts) {
+  return varnok::ReadVolumeFacts(root, facts);
 }
 bool SystemPlatform::IsAdministrator(const std::string& sid) {
   return administrators_.Get(sid, [](const std::string& asked) {

@@ -2,6 +2,7 @@
 // Windows build only.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "process/launch_platform.h"
@@ -18,12 +19,15 @@ std::string GetSessionUserSid(unsigned long session_id);
 // Starts the program as the session's user (new console, the user's environment block, its own
 // folder as current directory, on `desktop`: "winsta0\\default" for the interactive one) and waits
 // up to `timeout_ms` (0: not waited for, result 0). Never in a job of this program's; out of the
-// agent's job as PlanUserSessionLaunch says. Returns the exit code, 258 after the time-out (only
-// the first process is ended), 5 when the agent's job forbids it, or the Win32 error of the first
-// failing call.
+// agent's job as PlanUserSessionLaunch says. With an `image`, it is created suspended and runs
+// only when it was created from that file (see ResumeIfImageIs): Windows opens the program as
+// SYSTEM, and the user may have changed what the path names since it was checked. Returns the
+// exit code, 258 after the time-out (only the first process is ended), 5 when the agent's job
+// forbids it, kLaunchedFileChanged, or the Win32 error of the first failing call.
 int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                unsigned long session_id, const std::string& executable,
-                               const std::string& desktop);
+                               const std::string& desktop,
+                               const std::optional<FileIdentity>& image);
 
 // Makes the calling thread act as the user of the session (its token from WTSQueryUserToken)
 // until RevertToSelf. False when the token cannot be had or used.

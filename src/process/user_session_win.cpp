@@ -5,6 +5,7 @@
 #include "common/local_path.h"
 #include "log/log.h"
 #include "process/launch_job.h"
+#include "process/launched_file.h"
 #include "process/session_list.h"
 #include "process/user_session.h"
 #include "win32/security.h"
@@ -155,7 +156,8 @@ bool ImpersonateSessionUser(unsigned long session_id) {
 
 int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                unsigned long session_id, const std::string& executable,
-                               const std::string& desktop) {
+                               const std::string& desktop,
+                               const std::optional<FileIdentity>& image) {
   const int sid = static_cast<int>(session_id);
   const JobPlan plan = PlanUserSessionLaunch(ReadJobFacts());
   if (plan.refused) {
@@ -201,7 +203,10 @@ int CreateProcessInUserSession(const std::string& command_line, unsigned long ti
   startup.cb = sizeof startup;
   startup.lpDesktop = desktop_name.get();
   win32::ProcessInformation process;
-  const DWORD flags = kUserSessionCreationFlags | (plan.break_away ? CREATE_BREAKAWAY_FROM_JOB : 0);
+  // Bound to a file, it runs only once its image has been compared with that file.
+  const DWORD flags = kUserSessionCreationFlags |
+                      (plan.break_away ? CREATE_BREAKAWAY_FROM_JOB : 0) |
+                      (image ? CREATE_SUSPENDED : 0);
   if (!::CreateProcessAsUserW(token.get(), exe.get(), line.get(), nullptr, nullptr, FALSE, flags,
                               environment.get(), directory.get(), &startup, process.put())) {
     const int error = static_cast<int>(::GetLastError());
@@ -209,6 +214,10 @@ int CreateProcessInUserSession(const std::string& command_line, unsigned long ti
              "\"CreateProcessAsUser failed\"; return_value : %d;",
              sid, error);
     return error;
+  }
+  if (image) {
+    const int verdict = ResumeIfImageIs(process, *image, executable, session_id);
+    if (verdict != 0) return verdict;
   }
   if (timeout_ms == 0) {
     LogInfo("operation : CreateProcessInUserSession; session_id : %d; process_id : %d; remarks : "

@@ -38,10 +38,28 @@ std::string MachineRunEnvironment::FindMainExecutable(const RowAccess& access,
   return varnok::FindMainExecutable(files, folder, hint);
 }
 
-std::string MachineRunEnvironment::GetFileVersion(const RowAccess& access,
-                                                  const std::string& path) {
+FileVersionInfo MachineRunEnvironment::GetFileVersion(const RowAccess& access,
+                                                      const std::string& path) {
   RowFiles files(platform_, access);
   return varnok::GetFileVersion(files, path);
+}
+
+FileToRun MachineRunEnvironment::PrepareFileToRun(const RowAccess& access,
+                                                  const std::string& file) {
+  return varnok::PrepareFileToRun(platform_, access, file);
+}
+
+void MachineRunEnvironment::ReleaseFile(HeldFileId held) { platform_.ReleaseFile(held); }
+
+std::optional<std::string> MachineRunEnvironment::CheckRowKey(const UninstallEntry& entry) {
+  // A user's own rows are handled as that user; only a machine-wide row is trusted for more.
+  if (entry.root != RegistryRoot::kLocalMachine || !platform_.IsRunningAsSystem()) {
+    return std::nullopt;
+  }
+  FileSecurity security;
+  const unsigned long error = ReadRowKeySecurity(registry_, entry, &security);
+  const std::string key = "HKEY_LOCAL_MACHINE\\" + entry.registry_path + " (" + entry.arch + ")";
+  return JudgeRowKey(platform_, key, error, security);
 }
 
 RecognizedTechnology MachineRunEnvironment::RecognizeTechnology(const RowAccess& access,

@@ -31,7 +31,10 @@ class MachineRunEnvironment : public RunEnvironment {
                                        const std::string& install_location) override;
   std::string FindMainExecutable(const RowAccess& access, const std::string& folder,
                                  const std::string& hint) override;
-  std::string GetFileVersion(const RowAccess& access, const std::string& path) override;
+  FileVersionInfo GetFileVersion(const RowAccess& access, const std::string& path) override;
+  FileToRun PrepareFileToRun(const RowAccess& access, const std::string& file) override;
+  void ReleaseFile(HeldFileId held) override;
+  std::optional<std::string> CheckRowKey(const UninstallEntry& entry) override;
   RecognizedTechnology RecognizeTechnology(const RowAccess& access, const UninstallEntry& entry,
                                            const std::string& uninstaller) override;
   int ExecuteUninstallCommand(const UninstallEntry& entry, const UninstallCommand& command,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,7 +36,15 @@ class RunEnvironment {
                                                const std::string& install_location) = 0;
   virtual std::string FindMainExecutable(const RowAccess& access, const std::string& folder,
                                          const std::string& hint) = 0;
-  virtual std::string GetFileVersion(const RowAccess& access, const std::string& path) = 0;
+  // Read and logged (see GetFileVersion).
+  virtual FileVersionInfo GetFileVersion(const RowAccess& access, const std::string& path) = 0;
+  // The file a row will run, made ready for its launch (see PrepareFileToRun), and a file it held
+  // released again (once the launch has released it, or when it is not launched).
+  virtual FileToRun PrepareFileToRun(const RowAccess& access, const std::string& file) = 0;
+  virtual void ReleaseFile(HeldFileId held) = 0;
+  // Under LocalSystem, for a machine-wide row: why its registry key may not be trusted (logged,
+  // see JudgeRowKey); nullopt for every other row.
+  virtual std::optional<std::string> CheckRowKey(const UninstallEntry& entry) = 0;
   // The tool that built the row's uninstaller `uninstaller` (the file that will run, or empty),
   // from the row's values and, read as `access` says, its file (see RecognizeTechnology).
   virtual RecognizedTechnology RecognizeTechnology(const RowAccess& access,

@@ -100,6 +100,22 @@ const char* EnvironmentName(const ExpansionEnvironment& environment) {
   return "";
 }
 
+// Releases the row's held file, if any, when the row is done with: a launch releases it as soon
+// as the program has started, and a row that is not launched must not keep it.
+class HeldFileRelease {
+ public:
+  HeldFileRelease(RunEnvironment& env, const HeldFileId* held) : env_(env), held_(held) {}
+  ~HeldFileRelease() {
+    if (*held_ != 0) env_.ReleaseFile(*held_);
+  }
+  HeldFileRelease(const HeldFileRelease&) = delete;
+  HeldFileRelease& operator=(const HeldFileRelease&) = delete;
+
+ private:
+  RunEnvironment& env_;
+  const HeldFileId* held_;
+};
+
 class Run {
  public:
   Run(const RunOptions& options, RunEnvironment& environment)
@@ -116,6 +132,7 @@ class Run {
   void RefuseExpansion(const ExpandSzValue& value, const ExpandedText& expanded);
   bool PassesSharedUninstallerGuard(const UninstallEntry& entry, const RowAccess& access,
                                     const LocatedUninstaller& located, bool* refused);
+  bool MainVersionUnreadable(const std::string& main_exe, const FileVersionInfo& read);
   void RunAndVerify(const UninstallEntry& entry, const UninstallCommand& command,
                     const LaunchTarget& target, const HandledProduct& product, bool main_bundle);
   InstallerTechnology RecognizeTechnology(const UninstallEntry& entry, const RowAccess& access,
@@ -192,6 +209,11 @@ void Run::ProcessEntry(UninstallEntry entry) {
   // LocalSystem is handled as its owner or not at all.
   const RowAccess access = env_.GetRowAccess(entry);
   if (AccessRefused(access)) return;
+  // A machine-wide row is trusted for what it says only while users cannot write its key.
+  if (const std::optional<std::string> refusal = env_.CheckRowKey(entry)) {
+    FailRow(kUntrustedUninstaller, *refusal);
+    return;
+  }
   // From here on every rule judges the paths the variables stand for.
   if (!ExpandValues(access, &entry)) return;
 
@@ -201,6 +223,17 @@ void Run::ProcessEntry(UninstallEntry entry) {
     located = env_.LocateUninstaller(access, CommandSource(entry, options_), entry.install_location);
     if (!located.refused_path.empty()) {
       RefusePath(located.refused_path);
+      return;
+    }
+  }
+  // The file that will run is judged (and, as SYSTEM, held unchanged until it has started)
+  // before the guard opens anything beside it.
+  FileToRun prepared;
+  const HeldFileRelease release(env_, &prepared.held);
+  if (!IsMsiEntry(entry) && !located.file.empty()) {
+    prepared = env_.PrepareFileToRun(access, located.file);
+    if (prepared.refused != 0) {
+      FailRow(prepared.refused, prepared.remarks);
       return;
     }
   }
@@ -241,6 +274,8 @@ void Run::ProcessEntry(UninstallEntry entry) {
   target.access = access;
   target.file = located.file;
   target.windows_installer = entry.is_windows_installer;
+  target.held_file = prepared.held;
+  target.identity = prepared.identity;
   RunAndVerify(entry, command, target, product, main_bundle);
 }
 
@@ -379,7 +414,7 @@ bool Run::PassesVersionRule(const UninstallEntry& entry) {
 // A generic uninstaller removes whatever product lives in its folder now, which may be another
 // version than the row names: run it only when that product's version satisfies the rule too.
 // The folder is the one of the file that will run. `refused` is set when the folder may not be
-// opened (the row has then failed).
+// opened, or the main program's version could not be read (the row has then failed).
 bool Run::PassesSharedUninstallerGuard(const UninstallEntry& entry, const RowAccess& access,
                                        const LocatedUninstaller& located, bool* refused) {
   std::string executable = located.file.empty() ? located.executable : located.file;
@@ -398,11 +433,16 @@ bool Run::PassesSharedUninstallerGuard(const UninstallEntry& entry, const RowAcc
             "version already matched; using Uninstall.exe.\";");
     return true;
   }
-  const std::string file_version = env_.GetFileVersion(access, main_exe);
+  const FileVersionInfo read = env_.GetFileVersion(access, main_exe);
+  const std::string& file_version = read.version;
   const std::string folder_version = ExtractVersionFromText(GetParentPath(main_exe));
   const std::string name_version = ExtractVersionFromText(GetFileName(main_exe));
   LogInfo("operation : app_varnok; remarks : \"Main EXE: %s; Main EXE version: %s;\";",
           main_exe.c_str(), file_version.c_str());
+  if (MainVersionUnreadable(main_exe, read)) {
+    *refused = true;
+    return false;
+  }
   if (!folder_version.empty()) {
     LogInfo("operation : app_varnok; remarks : \"Version from folder name: %s;\";",
             folder_version.c_str());
@@ -424,6 +464,21 @@ bool Run::PassesSharedUninstallerGuard(const UninstallEntry& entry, const RowAcc
           "product. Not proceeding.\";",
           file_version.c_str());
   return false;
+}
+
+// A version that could not be read says nothing about the product in the folder: the row is not
+// run, and fails rather than being skipped, so that the agent tries again (anyone who may read
+// the main program can hold it open without sharing). A file without a version resource still
+// leaves the decision to the folder and file names.
+bool Run::MainVersionUnreadable(const std::string& main_exe, const FileVersionInfo& read) {
+  if (!VersionUnreadable(read)) return false;
+  const int code = VersionErrorCode(read);
+  LogError("operation : app_varnok; status : failure; remarks : \"The main EXE's version could "
+           "not be read, so the guard cannot tell which version this uninstaller would remove; "
+           "the row is not run. Retry later.\"; file_path : \"%s\"; error_code : %d;",
+           main_exe.c_str(), code);
+  FailRow(code, "The main EXE's version could not be read (" + main_exe + "); retry later.");
+  return true;
 }
 
 void Run::RunAndVerify(const UninstallEntry& entry, const UninstallCommand& command,

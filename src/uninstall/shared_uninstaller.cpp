@@ -83,6 +83,16 @@ std::string SelectMainExecutable(const std::vector<std::string>& listing, std::s
   return largest;
 }
 
+bool VersionUnreadable(const FileVersionInfo& info) {
+  if (info.failure == FileVersionInfo::Failure::kNone) return false;
+  return info.error < 1812 || info.error > 1814;
+}
+
+int VersionErrorCode(const FileVersionInfo& info) {
+  if (info.error != 0) return static_cast<int>(info.error);
+  return info.failure == FileVersionInfo::Failure::kFileMissing ? 2 : 13;
+}
+
 std::string LogFileVersion(const std::string& path, const FileVersionInfo& info) {
   const char* remarks = nullptr;
   switch (info.failure) {

@@ -34,6 +34,16 @@ struct FileVersionInfo {
   unsigned long error = 0;
 };
 
+// True when reading the version failed for any reason other than the file having no version
+// resource (ERROR_RESOURCE_DATA_NOT_FOUND, ERROR_RESOURCE_TYPE_NOT_FOUND or
+// ERROR_RESOURCE_NAME_NOT_FOUND: 1812 to 1814): a file held open without sharing (32), one the
+// account may not read (5), one gone since it was listed, a malformed resource.
+bool VersionUnreadable(const FileVersionInfo& info);
+
+// The Win32 error of a failed read, never 0: a file gone since it was listed is 2
+// (ERROR_FILE_NOT_FOUND), any other failure without an error 13 (ERROR_INVALID_DATA).
+int VersionErrorCode(const FileVersionInfo& info);
+
 // Writes the GetFileVersion line for `path` (INFO on success, ERROR naming the failed step) and
 // returns the version, empty on failure.
 std::string LogFileVersion(const std::string& path, const FileVersionInfo& info);

@@ -67,5 +67,22 @@ TEST(FoldersAbove, NearestFirstDownToTheDriveRoot) {
   EXPECT_EQ(FolderOf("relative\\u.exe"), "relative");
 }
 
+TEST(NormalizedLocalPath, TheDotsAndBlanksWindowsWouldDropAreDroppedFromEveryName) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"C:\\App\\unins000.exe.", "C:\\App\\unins000.exe"},
+      {"C:\\App\\unins000.exe . .", "C:\\App\\unins000.exe"},
+      {"C:\\App.\\u.exe", "C:\\App\\u.exe"},
+      {"C:\\My App \\u.exe", "C:\\My App\\u.exe"},
+      {"c:/a../b/u.exe", "c:/a/b/u.exe"},  // separators as written
+      {"C:\\App\\", "C:\\App\\"},
+      {"C:\\.hidden\\u.exe", "C:\\.hidden\\u.exe"},  // dots at the start are part of the name
+      {"C:\\", "C:\\"},
+      {"\\\\srv\\share.\\u.exe.", "\\\\srv\\share.\\u.exe."},  // not local: unchanged
+  };
+  for (const auto& [path, normalized] : rows) {
+    EXPECT_EQ(NormalizedLocalPath(path), normalized) << path;
+  }
+}
+
 }  // namespace
 }  // namespace varnok

@@ -67,7 +67,7 @@ TEST(ReadFileSecurity, AccountNamesOfWellKnownSids) {
   EXPECT_EQ(LookupAccountNameOfSid("S-1-5-18"), "NT AUTHORITY\\SYSTEM");
   EXPECT_EQ(LookupAccountNameOfSid("not a sid"), "");
   // Wine lists no members; whatever a system lists must be SIDs.
-  for (const std::string& member : GetAdministratorsMembers()) EXPECT_EQ(member.rfind("S-1-", 0), 0u);
+  for (const std::string& member : GetLocalGroupMembers(kAdministratorsSid)) EXPECT_EQ(member.rfind("S-1-", 0), 0u);
 }
 
 TEST(ReadAdministratorFacts, WellKnownSidsGetAnAnswerOrCountAsNoAdministrator) {

@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "process/launched_file.h"
 #include "process/process_launch.h"
 #include "process/shell_restore.h"
 #include "process/shell_watch.h"
@@ -98,7 +99,7 @@ TEST_F(ExecuteFileTest, UserSessionLaunchEndsItsFirstProcessAtItsTimeout) {
   const ULONGLONG start = GetTickCount64();
   EXPECT_EQ(CreateProcessInUserSession("\"" + exe_ + "\" 0 --child \"0 --count \\\"" + marker +
                                            "\\\" --sleep 6000\" --sleep 4000000000",
-                                       3000, 1, exe_, kInteractiveDesktop),
+                                       3000, 1, exe_, kInteractiveDesktop, std::nullopt),
             258);
   EXPECT_GE(GetTickCount64() - start, 2900u);
   EXPECT_EQ(testing::ProcessCount("exit_with.exe"), 1);  // the helper, which ends on its own
@@ -133,6 +134,58 @@ class LaunchLogTest : public ExecuteFileTest {
   testing::AgentInstallDir agent_{install_.path()};
 };
 
+TEST_F(LaunchLogTest, AUserSessionLaunchRunsOnlyWhenItWasCreatedFromTheFileItWasBoundTo) {
+  // Wine hands out a token for any session, but creates no junction or symbolic link: a folder
+  // swapped under the path is shown by binding the launch to another file's identity.
+  const std::string marker = dir_ / "ran.txt";
+  FileIdentity mine;
+  FileIdentity other;
+  ASSERT_EQ(ReadFileIdentity(exe_, &mine), 0u);
+  ASSERT_EQ(ReadFileIdentity(testing::ToolPath("plain.exe"), &other), 0u);
+  ASSERT_NE(mine, other);
+  const std::string command = "\"" + exe_ + "\" 7 --count \"" + marker + "\"";
+  EXPECT_EQ(CreateProcessInUserSession(command, 60000, 1, exe_, kInteractiveDesktop, other),
+            kLaunchedFileChanged);
+  EXPECT_FALSE(testing::FileExists(marker));  // ended before it ran
+  const std::string log = Log();
+  EXPECT_NE(log.find("remarks : \"The new process was not created from the file the row's owner "
+                     "checked (a folder on its path was changed in between): it was ended before it "
+                     "ran.\"; file_path : \"" + exe_ + "\"; image_path : \"" + exe_ + "\"; error_code : 0; "
+                     "return_value : 1006;"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(testing::ProcessCount("exit_with.exe"), 0);
+  EXPECT_EQ(CreateProcessInUserSession(command, 60000, 1, exe_, kInteractiveDesktop, mine), 7);
+  EXPECT_EQ(testing::ReadFileBytes(marker), "run\n");
+}
+
+TEST_F(ExecuteFileTest, AFileHeldToRunCannotBeChangedUntilItsProgramHasBeenCreated) {
+  const std::string held_exe = app_ + "\\held.exe";
+  ASSERT_TRUE(CopyFileA(exe_.c_str(), held_exe.c_str(), FALSE));
+  SystemPlatform platform;
+  HeldFile held;
+  ASSERT_EQ(platform.HoldFile(held_exe, &held), 0u);
+  FileIdentity identity;
+  ASSERT_EQ(ReadFileIdentity(held_exe, &identity), 0u);
+  EXPECT_EQ(held.identity, identity);
+  EXPECT_EQ(held.security.owner_sid, testing::CurrentUserSid());  // read through the hold
+  // Nobody may write, replace or rename it; it may still be read.
+  win32::UniqueFileHandle writer(
+      CreateFileA(held_exe.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr));
+  EXPECT_FALSE(writer);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(MoveFileA(held_exe.c_str(), (held_exe + ".old").c_str()));
+  EXPECT_FALSE(DeleteFileA(held_exe.c_str()));
+  EXPECT_GT(testing::ReadFileBytes(held_exe).size(), 1024u);
+  // Handed to a launch, it is let go as soon as the program has been created: the program
+  // itself may delete it, as an uninstaller's copy deletes the original.
+  EXPECT_EQ(platform.ExecuteFile("\"" + exe_ + "\" 0 --delete-file \"" + held_exe + "\"", exe_, app_, 1, 0,
+                                 nullptr, false, held.id),
+            0);
+  EXPECT_FALSE(testing::FileExists(held_exe));
+  platform.ReleaseFile(held.id);  // a second release does nothing
+}
+
 TEST_F(LaunchLogTest, AWindowNobodyCanAnswerIsEndedWithinNinetySecondsOnlyWhereWatched) {
   // The same message box twice at once: a direct launch watched as in session 0, and a launch in
   // a user's session, which is never ended early (someone there can answer it).
@@ -147,7 +200,8 @@ TEST_F(LaunchLogTest, AWindowNobodyCanAnswerIsEndedWithinNinetySecondsOnlyWhereW
   });
   const ULONGLONG start = GetTickCount64();
   const int in_session = CreateProcessInUserSession(
-      "\"" + exe_ + "\" 0 --message-box \"Asks The User\"", 75000, 1, exe_, kInteractiveDesktop);
+      "\"" + exe_ + "\" 0 --message-box \"Asks The User\"", 75000, 1, exe_, kInteractiveDesktop,
+      std::nullopt);
   const ULONGLONG in_session_ms = GetTickCount64() - start;
   session_zero.join();
 
@@ -328,7 +382,7 @@ TEST_F(ExecuteFileTest, UserSessionLaunchUsesTheUsersOwnEnvironment) {
   const std::string env_file = dir_ / "env.txt";
   const int result = CreateProcessInUserSession(
       "\"" + exe_ + "\" 3010 --env VARNOK_PARENT_ONLY \"" + env_file + "\"", 60000, 1, exe_,
-      kInteractiveDesktop);
+      kInteractiveDesktop, std::nullopt);
   SetEnvironmentVariableA("VARNOK_PARENT_ONLY", nullptr);
   EXPECT_EQ(result, 3010);
   EXPECT_EQ(testing::ReadFileBytes(env_file), "<unset>");  // built from the user's profile

@@ -149,6 +149,15 @@ TEST(LocateUninstaller, FindsTheFileThatWillRun) {
        {}, "C:\\Old\\u.exe", "", "\\\\srv\\apps"},
       {"a device path", "\"\\\\.\\pipe\\x\"", {""}, {}, {}, {}, "\\\\.\\pipe\\x", "", "\\\\.\\pipe\\x"},
       {"no executable at all", "\"\" /S", {""}, {}, {}, {}, "", "", ""},
+      // Windows opens "unins000.exe." as unins000.exe: that name is judged and run.
+      {"a trailing dot", "\"C:\\App.\\unins000.exe.\" /S", {""}, {"C:\\App\\unins000.exe"}, {}, {},
+       "C:\\App.\\unins000.exe.", "C:\\App\\unins000.exe", ""},
+      {"trailing blanks inside quotes", "\"C:\\App\\remove  \"", {""}, {"C:\\App\\remove.exe"}, {}, {},
+       "C:\\App\\remove  ", "C:\\App\\remove.exe", ""},
+      {"an unquoted candidate with a trailing dot", "C:\\My App\\remove. /q", {""}, {"C:\\My App\\remove.exe"},
+       {}, {}, "C:\\My App\\remove.", "C:\\My App\\remove.exe", ""},
+      {"moved, into an InstallLocation with a trailing dot", "\"C:\\Old\\u.exe\"", {"D:\\App."}, {},
+       {"D:\\App"}, {{"D:\\App", {"D:\\App\\U.EXE"}}}, "C:\\Old\\u.exe", "D:\\App\\U.EXE", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -163,6 +172,8 @@ TEST(LocateUninstaller, FindsTheFileThatWillRun) {
     EXPECT_EQ(located.refused_path, c.refused);
     for (const std::string& probe : platform.probes) {
       EXPECT_EQ(probe.find("\\\\"), std::string::npos) << probe;  // no share was ever opened
+      EXPECT_EQ(probe.find(". "), std::string::npos) << probe;     // nor a name as Windows reads it
+      EXPECT_NE(probe.back(), '.') << probe;
     }
   }
 }
@@ -240,7 +251,7 @@ TEST(FindMainExecutable, ListsAndSizesAsTheOwnerAndLogsTheVersionAfterwards) {
   RowFiles files(platform, OwnerAccess(4));
   EXPECT_EQ(FindMainExecutable(files, "C:\\Users\\bob\\Foo", "QA"), "C:\\Users\\bob\\Foo\\b.exe");
   testing::TakeLogLines();
-  EXPECT_EQ(GetFileVersion(files, "C:\\Users\\bob\\Foo\\b.exe"), "3.0.0.0");
+  EXPECT_EQ(GetFileVersion(files, "C:\\Users\\bob\\Foo\\b.exe").version, "3.0.0.0");
   EXPECT_EQ(testing::TakeLogLines().back().message,
             "operation : GetFileVersion; file_path : \"C:\\Users\\bob\\Foo\\b.exe\"; file_version : "
             "\"3.0.0.0\"; status : success;");

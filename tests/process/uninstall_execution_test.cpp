@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <set>
 
 #include "support/host/fake_launch_platform.h"
@@ -441,6 +442,14 @@ TEST(CheckLaunchAsSystem, JudgesTheFileItsFolderAndEveryFolderAbove) {
        "Everyone (S-1-1-0)", "full control (no DACL)"},
       {"an entry of unknown type", exe, with(program_files, exe, "O:BAD:(A;;FA;;;BA)(ZZ;;FA;;;BU)"),
        {}, true, exe, "BUILTIN\\Users (S-1-5-32-545)", "unrecognised entry"},
+      {"users may add a subfolder beside it (<name>.exe.local)", exe,
+       with(program_files, "C:\\Program Files\\Contoso", "O:BAD:(A;;FA;;;BA)(A;;0x1200a9;;;BU)(A;;0x4;;;BU)"),
+       {}, true, "C:\\Program Files\\Contoso", "BUILTIN\\Users (S-1-5-32-545)", "add subfolder"},
+      {"users may append to the file", exe, with(program_files, exe, "O:BAD:(A;;FA;;;BA)(A;;0x4;;;BU)"), {},
+       true, exe, "BUILTIN\\Users (S-1-5-32-545)", "append"},
+      {"a user owns a folder on the path, not the file", exe,
+       with(program_files, "C:\\Program Files", "O:S-1-5-21-1-2-3-1001D:(A;;FA;;;BA)(A;;FA;;;SY)"), {}, true,
+       "C:\\Program Files", "S-1-5-21-1-2-3-1001", "owner"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -559,6 +568,177 @@ TEST(CheckLaunchAsSystem, WalksDownFromTheRootAndStopsAtTheFirstProblem) {
     EXPECT_EQ(platform.security_reads, c.reads);
     EXPECT_TRUE(platform.calls.empty());
     EXPECT_EQ(testing::TakeLogLines().back().message, c.last_line);
+  }
+}
+
+std::string Hex(unsigned long mask) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%lx", mask);
+  return text;
+}
+
+TEST(CheckLaunchAsSystem, EachRightThatMakesAFolderAboveDangerousCountsAlone) {
+  const std::string exe = "C:\\Program Files\\Contoso\\uninstall.exe";
+  const struct { unsigned long mask; const char* right; } rows[] = {
+      {0x10000, "delete"}, {0x40, "delete child"}, {0x40000, "change permissions"},
+      {0x80000, "take ownership"}, {0x2000000, "maximum allowed"}, {0x10000000, "full control"},
+      {0x40000000, "generic write"},
+      // Adding files or subfolders two levels up changes nothing below.
+      {0x2, nullptr}, {0x4, nullptr}, {0x1200a9, nullptr}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Hex(row.mask));
+    FakeLaunchPlatform platform;
+    platform.system = true;
+    platform.sddl["C:\\Program Files"] = "O:BAD:(A;;FA;;;BA)(A;;" + Hex(row.mask) + ";;;BU)";
+    testing::TakeLogLines();
+    std::string remarks;
+    const int result = Execute(platform, Exe(false, exe, ""), Direct(exe), &remarks);
+    if (!row.right) {
+      EXPECT_EQ(result, 0);
+      continue;
+    }
+    EXPECT_EQ(result, 5);
+    EXPECT_EQ(remarks, std::string("Uninstaller not run as SYSTEM: S-1-5-32-545 has ") + row.right +
+                           " on C:\\Program Files.");
+  }
+}
+
+TEST(CheckLaunchAsSystem, OwnersAndPermissionsCountOnlyOnAFixedLocalDisk) {
+  const std::string exe = "D:\\Apps\\uninstall.exe";
+  const struct { const char* what; VolumeFacts volume; std::string reason; } rows[] = {
+      {"a fixed SATA disk", {3, 0, false, 0xB, true, false, false}, ""},
+      {"a fixed NVMe disk whose hot-plug facts Windows does not give", {3, 0, false, 0x11}, ""},
+      {"a removable drive", {2}, "not a fixed disk (drive type 2)"},
+      {"a network drive", {4}, "not a fixed disk (drive type 4)"},
+      {"a stick that calls itself fixed, on USB", {3, 0, false, 7}, "a device on an external bus (bus type 7)"},
+      {"an SD card", {3, 0, false, 0xC}, "a device on an external bus (bus type 12)"},
+      {"removable media", {3, 0, true, 1}, "removable media"},
+      {"a disk that can be unplugged", {3, 0, false, 0xB, true, false, true},
+       "a device that can be unplugged while Windows runs"},
+      {"a device that cannot be asked", {3, 50}, "its device could not be asked what it is (error 50)"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeLaunchPlatform platform;
+    platform.system = true;
+    platform.volumes["D:\\"] = row.volume;
+    testing::TakeLogLines();
+    std::string remarks;
+    const int result = Execute(platform, Exe(false, exe, ""), Direct(exe), &remarks);
+    EXPECT_EQ(platform.volume_reads, std::vector<std::string>{"D:\\"});
+    if (row.reason.empty()) {
+      EXPECT_EQ(result, 0);
+      continue;
+    }
+    EXPECT_EQ(result, 5);
+    EXPECT_TRUE(platform.security_reads.empty());  // nothing on such a volume is judged
+    EXPECT_TRUE(platform.calls.empty());
+    EXPECT_EQ(testing::TakeLogLines().back().message,
+              "operation : ExecuteUninstallCommand; status : failure; remarks : \"Uninstaller not run as SYSTEM: it "
+              "is not on a fixed local disk, where owners and permissions would tell who can change it\"; "
+              "file_path : \"D:\\\"; reason : \"" + row.reason + "\";");
+  }
+}
+
+TEST(CheckLaunchAsSystem, TheCheckedFileIsHeldUntilItHasStarted) {
+  const std::string exe = "C:\\App\\u.exe";
+  FakeLaunchPlatform platform;
+  platform.system = true;
+  std::string remarks;
+  // Judged through the handle that holds it, after its folders, and held when it is started.
+  EXPECT_EQ(Execute(platform, Exe(false, exe, ""), Direct(exe), &remarks), 0);
+  EXPECT_EQ(platform.security_reads, (std::vector<std::string>{"C:\\", "C:\\App", exe}));
+  EXPECT_EQ(platform.holds, std::vector<std::string>{exe});
+  EXPECT_EQ(platform.held_at_launch, std::vector<std::string>{exe});
+  EXPECT_TRUE(platform.held().empty());
+
+  // A hold the row made before its guard is the one the launch gets; nothing is judged again.
+  FakeLaunchPlatform prepared;
+  prepared.system = true;
+  const FileToRun ready = PrepareFileToRun(prepared, RowAccess(), exe);
+  ASSERT_NE(ready.held, 0u);
+  EXPECT_EQ(prepared.held(), std::set<std::string>{exe});
+  LaunchTarget target = Direct(exe);
+  target.held_file = ready.held;
+  prepared.security_reads.clear();
+  EXPECT_EQ(Execute(prepared, Exe(false, exe, ""), target, &remarks), 0);
+  EXPECT_TRUE(prepared.security_reads.empty());
+  EXPECT_EQ(prepared.held_at_launch, std::vector<std::string>{exe});
+
+  // Open for writing elsewhere: it cannot be held, and is not run.
+  FakeLaunchPlatform busy;
+  busy.system = true;
+  busy.hold_errors[exe] = 32;
+  testing::TakeLogLines();
+  EXPECT_EQ(Execute(busy, Exe(false, exe, ""), Direct(exe), &remarks), 5);
+  EXPECT_TRUE(busy.calls.empty());
+  EXPECT_EQ(testing::TakeLogLines().back().message,
+            "operation : ExecuteUninstallCommand; status : failure; remarks : \"Uninstaller not run as SYSTEM: "
+            "the owner and permissions of a path could not be read\"; file_path : \"" + exe + "\"; error_code : 32;");
+
+  // A second launch after 1618 is judged and held anew: the first one let the file go.
+  FakeLaunchPlatform again;
+  again.system = true;
+  int launches = 0;
+  again.on_launch = [&](const std::string&) { return ++launches == 1 ? 1618 : 0; };
+  EXPECT_EQ(Execute(again, Exe(false, exe, ""), Direct(exe), &remarks), 0);
+  EXPECT_EQ(again.holds, (std::vector<std::string>{exe, exe}));
+  EXPECT_EQ(again.held_at_launch, (std::vector<std::string>{exe, exe}));
+  EXPECT_TRUE(again.held().empty());
+
+  // Run by hand, nothing is held.
+  FakeLaunchPlatform by_hand;
+  EXPECT_EQ(Execute(by_hand, Exe(false, exe, ""), Direct(exe), &remarks), 0);
+  EXPECT_EQ(by_hand.held_at_launch, std::vector<std::string>{""});
+}
+
+TEST(ExecuteUninstallCommand, APerUserLaunchRunsOnlyTheFileItsOwnersPathNamed) {
+  const std::string exe = "C:\\Users\\bob\\u.exe";
+  const FileIdentity probed{0x5A, 77};
+  struct Case {
+    const char* what;
+    UninstallCommand command;
+    std::optional<FileIdentity> identity;  // as the row's probe read it
+    std::map<std::string, FileIdentity> launched;  // what the launch was really created from
+    std::map<std::string, unsigned long> identity_errors;
+    int result;
+    bool ran;
+    std::string image;  // the identity the launch was bound to
+  };
+  const Case cases[] = {
+      {"bound to the identity the owner's probe read", Exe(true, exe, ""), probed, {{exe, probed}}, {}, 0,
+       true, "90:77"},
+      {"a folder on its path swapped after the probe", Exe(true, exe, ""), probed, {}, {}, 1006, false,
+       "90:77"},
+      {"without a probe, read as the owner at launch", Exe(true, exe, ""), std::nullopt, {}, {}, 0, true,
+       FakeLaunchPlatform::Text(FakeLaunchPlatform().IdentityOf(exe))},
+      {"the owner cannot open it", Exe(true, exe, ""), std::nullopt, {}, {{exe, 5}}, 5, false, ""},
+      {"msiexec is not the owner's file", Msi(true), std::nullopt, {}, {{kMsiexec, 5}}, 0, true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeLaunchPlatform platform;
+    platform.system = true;
+    platform.launched_images = c.launched;
+    platform.identity_errors = c.identity_errors;
+    bool ran = false;
+    platform.on_launch = [&](const std::string&) {
+      ran = true;
+      return 0;
+    };
+    LaunchTarget target = Owner(RowAccess::Route::kOwnerSession, c.command.is_msi ? "" : exe);
+    target.identity = c.identity;
+    std::string remarks;
+    EXPECT_EQ(Execute(platform, c.command, target, &remarks), c.result);
+    EXPECT_EQ(ran, c.ran);
+    if (c.result == 5) {
+      EXPECT_TRUE(platform.calls.empty());
+      EXPECT_EQ(remarks, "Not started: " + exe + " could not be identified as its owner sees it.");
+      continue;
+    }
+    EXPECT_EQ(platform.images, std::vector<std::string>{c.image});
+    // Read as the owner, never as SYSTEM.
+    for (const std::string& probe : platform.probes) EXPECT_NE(probe.find(" as 3"), std::string::npos) << probe;
   }
 }
 

@@ -86,6 +86,56 @@ TEST_F(HostileRows, TheGuardJudgesTheFolderWhereTheUninstallerWasFound) {
   EXPECT_TRUE(testing::RowExists(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, rows_.Name("guarded")));
 }
 
+TEST_F(HostileRows, AMainProgramHeldOpenWithoutSharingFailsTheRunInsteadOfSkippingTheRow) {
+  // Anyone who may read the product's main program may hold it open without sharing. Its
+  // version then cannot be read: the row must fail (the agent retries), not count as "another
+  // version" while the user's own row of the same name removes itself and makes the run a
+  // success.
+  const std::string product = apps_ / "Product";
+  ASSERT_TRUE(CreateDirectoryA(product.c_str(), nullptr));
+  Copy("exit_with.exe", product + "\\unins000.exe");
+  const std::string main_exe = product + "\\Varnok Held.exe";
+  Copy("versioned.exe", main_exe);  // file version 10.0.19041.1
+  AddRow(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, "held", "Varnok Held", "10.0",
+         Quote(product + "\\unins000.exe") + " 0 --delete-row HKLM64 " + rows_.Name("held"));
+  Copy("exit_with.exe", apps_ / "mine.exe");
+  AddRow(HKEY_CURRENT_USER, 0, "mine", "Varnok Held", "10.0",
+         Quote(apps_ / "mine.exe") + " 0 --delete-row HKCU " + rows_.Name("mine"));
+  const std::string arguments = "-displayName \"Varnok Held\" -matchType Series -seriesPrefix 10";
+  testing::Child holder(Quote(ToolPath("log_probe.exe")) + " lock-file " + Quote(main_exe));
+  ASSERT_TRUE(testing::WaitForNamedEvent("varnok_probe_ready", 10000));
+  const testing::RunResult held = RunProgram(arguments);
+  holder.Kill(0);
+  EXPECT_EQ(held.exit_code, 51006u) << log_;
+  EXPECT_TRUE(Logged("file_path : \"" + main_exe + "\"; status : failure; remarks : \"GetFileVersionInfoSize "
+                     "failed\"; return_value : 32;")) << log_;
+  EXPECT_TRUE(Logged("the row is not run. Retry later.\"; file_path : \"" + main_exe + "\"; error_code : 32;"));
+  EXPECT_FALSE(Logged("SKIP"));
+  EXPECT_TRUE(testing::RowExists(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, rows_.Name("held")));
+  EXPECT_FALSE(testing::RowExists(HKEY_CURRENT_USER, 0, rows_.Name("mine")));
+  // Once the file is let go, the agent's next try removes the product.
+  EXPECT_EQ(holder.Wait(5000), 0u);
+  const testing::RunResult retry = RunProgram(arguments);
+  EXPECT_EQ(retry.exit_code, 0u) << log_;
+  EXPECT_FALSE(testing::RowExists(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, rows_.Name("held")));
+}
+
+TEST_F(HostileRows, AGenericUninstallerWrittenWithATrailingDotIsStillGuarded) {
+  // "unins000.exe." starts unins000.exe; judged by its written name it would escape the guard
+  // and remove the product of another version that lives in its folder.
+  const std::string product = apps_ / "Product";
+  ASSERT_TRUE(CreateDirectoryA(product.c_str(), nullptr));
+  Copy("exit_with.exe", product + "\\unins000.exe");
+  Copy("versioned.exe", product + "\\Varnok Dotted.exe");  // file version 10.0.19041.1
+  AddRow(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, "dotted", "Varnok Dotted", "2.4",
+         Quote(product + "\\unins000.exe.") + " 0 --delete-row HKLM64 " + rows_.Name("dotted"));
+  const testing::RunResult run = RunProgram("-displayName \"Varnok Dotted\" -matchType Series -seriesPrefix 2");
+  EXPECT_EQ(run.exit_code, 51002u) << log_;
+  EXPECT_TRUE(Logged("remarks : \"Shared uninstall.exe folder: " + product + "\";")) << log_;
+  EXPECT_TRUE(Logged("SKIP: ARP row matches the rule, but the product in this folder is a DIFFERENT version (10.0.19041.1)."));
+  EXPECT_TRUE(testing::RowExists(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, rows_.Name("dotted")));
+}
+
 TEST_F(HostileRows, APlantedPrefixOfAnUnquotedPathNeverRuns) {
   // "<apps>\My App\remove ..." unquoted: the planted "<apps>\My" and "<apps>\My.exe" end with an
   // error code, the real "<apps>\My App\remove.exe" removes the row.

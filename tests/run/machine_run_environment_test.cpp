@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "inventory/inventory.h"
 #include "run/uninstall_run.h"
@@ -32,9 +33,10 @@ struct Unexpanded : ValueExpander {
   }
 };
 
-class WiredRun : public ::testing::Test {
- protected:
-  WiredRun() {
+// A machine under LocalSystem with Bob logged on in session 2, as the program wires it.
+class WiredMachine {
+ public:
+  WiredMachine() {
     platform_.system = true;
     platform_.sessions = {{"bob", {2, kBob}}};
     registry_.AddKey(RegistryRoot::kUsers, RegistryView::kDefault, kBob);
@@ -95,6 +97,11 @@ class WiredRun : public ::testing::Test {
   std::map<std::string, std::tuple<RegistryRoot, RegistryView, std::string>> rows_;
   std::map<std::string, std::string> removes_;
   std::vector<std::string> log_;
+};
+
+class WiredRun : public ::testing::Test, protected WiredMachine {
+ protected:
+  using WiredMachine::Run;
 };
 
 TEST_F(WiredRun, LegitimateRowsStillRun) {
@@ -193,7 +200,97 @@ TEST_F(WiredRun, AUsersRowsNeverReachSystem) {
   }
   EXPECT_TRUE(Logged("right : \"add file\";"));
   EXPECT_TRUE(Logged("sid : \"" + std::string(kEve) + "\";"));
-  EXPECT_TRUE(Logged("status : summary; name_hits : 5; version_hits : 3; skipped_version : 0; success : 2; failed : 3;"));
+  EXPECT_TRUE(Logged("status : summary; name_hits : 5; version_hits : 2; skipped_version : 0; success : 2; failed : 3;"));
+}
+
+TEST(WiredAttacks, EachFailsItsRowAndLegitimateRowsStillRun) {
+  const std::string pf = "C:\\Program Files\\Contoso";
+  const std::string unins = pf + "\\unins000.exe";
+  const std::string main_exe = pf + "\\Contoso Tool.exe";
+  const std::string bobs = "C:\\Users\\bob\\AppData\\Local\\Contoso\\remove.exe";
+  const std::string direct = "direct [\"" + unins + "\" /VERYSILENT] [" + unins + "] in [" + pf + "] 30";
+  // A generic uninstaller beside the product's main program, of `version`.
+  const auto generic = [&](WiredMachine& m, const std::string& written, const std::string& version) {
+    m.AddRow("", "Generic", "\"" + written + "\" /VERYSILENT");
+    m.AddFile(unins);
+    m.AddFile(main_exe);
+    m.platform_.listings[pf] = {unins, main_exe};
+    m.platform_.versions[main_exe] = version;
+    m.Removes(unins, "Generic");
+  };
+  struct Case {
+    const char* what;
+    std::function<void(WiredMachine&)> set_up;
+    int exit_code;
+    std::vector<std::string> calls;
+    std::string logged;
+  };
+  const Case cases[] = {
+      {"legitimate: a generic uninstaller beside its product of the rule's version",
+       [&](WiredMachine& m) { generic(m, unins, "2.4.0.0"); }, 0, {direct},
+       "Main EXE version matches the rule. Safe to use uninstall.exe."},
+      {"legitimate: a user's own uninstaller, run as the file the user's path named",
+       [&](WiredMachine& m) {
+         m.AddRow(kBob, "Mine", "\"" + bobs + "\"");
+         m.AddFile(bobs);
+         m.Removes(bobs, "Mine");
+       },
+       0, {"session 2 [" + bobs + "] [\"" + bobs + "\" /S] 1800000"}, "VERIFY: registry key gone. SUCCESS."},
+      {"F1: a user holds the main program open without sharing",
+       [&](WiredMachine& m) {
+         generic(m, unins, "2.4.0.0");
+         m.platform_.version_errors[main_exe] = 32;
+       },
+       51006, {}, "the row is not run. Retry later.\"; file_path : \"" + main_exe + "\"; error_code : 32;"},
+      {"F5: a folder of the user's path is swapped between the probe and the launch",
+       [&](WiredMachine& m) {
+         m.AddRow(kBob, "Mine", "\"" + bobs + "\"");
+         m.AddFile(bobs);
+         m.Removes(bobs, "Mine");
+         m.platform_.launched_images[bobs] = FileIdentity{0x5A, 1};
+       },
+       51006, {"session 2 [" + bobs + "] [\"" + bobs + "\" /S] 1800000"}, "exit_code : 1006;"},
+      {"F6: users may set values in a machine-wide row's key",
+       [&](WiredMachine& m) {
+         generic(m, unins, "2.4.0.0");
+         m.registry_.AddKey(RegistryRoot::kLocalMachine, RegistryView::k64, kU + "\\Generic").sddl =
+             "O:BAD:(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)(A;;0x2;;;BU)";
+       },
+       51006, {},
+       "registry_path : \"HKEY_LOCAL_MACHINE\\" + kU + "\\Generic (x64/native)\"; account : \"S-1-5-32-545\"; "
+       "right : \"set value\";"},
+      {"F8: an NTFS stick with administrators' permissions, at a drive letter the row names",
+       [&](WiredMachine& m) {
+         m.AddRow("", "Stick", "\"E:\\Contoso\\remove.exe\"");
+         m.AddFile("E:\\Contoso\\remove.exe");
+         m.platform_.volumes["E:\\"] = VolumeFacts{3, 0, false, 7};
+       },
+       51006, {}, "file_path : \"E:\\\"; reason : \"a device on an external bus (bus type 7)\";"},
+      {"F9: users may add a subfolder beside the uninstaller",
+       [&](WiredMachine& m) {
+         generic(m, unins, "2.4.0.0");
+         m.platform_.sddl[pf] = "O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)(A;;0x4;;;BU)";
+       },
+       51006, {}, "right : \"add subfolder\";"},
+      {"F10: a generic uninstaller written with a trailing dot, beside another version",
+       [&](WiredMachine& m) { generic(m, unins + ".", "3.0.0.0"); }, 51002, {},
+       "SKIP: ARP row matches the rule, but the product in this folder is a DIFFERENT version (3.0.0.0)."},
+      {"legitimate: the same with the rule's version runs the file it judged",
+       [&](WiredMachine& m) { generic(m, unins + ".", "2.4.0.0"); }, 0,
+       {"direct [\"" + unins + "\" /VERYSILENT] [" + unins + "] in [" + pf + "] 30"},
+       "the file found for it runs instead.\"; file_path : \"" + unins + "\";"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WiredMachine machine;
+    c.set_up(machine);
+    EXPECT_EQ(machine.Run(), c.exit_code);
+    EXPECT_EQ(machine.platform_.calls, c.calls);
+    EXPECT_TRUE(machine.Logged(c.logged)) << c.logged;
+    // A launch as SYSTEM started the file it held; nothing stays held after the run.
+    for (const std::string& held : machine.platform_.held_at_launch) EXPECT_EQ(held, unins);
+    EXPECT_TRUE(machine.platform_.held().empty());
+  }
 }
 
 TEST_F(WiredRun, APlantedPrefixIsNeverRun) {

@@ -429,6 +429,7 @@ TEST(UninstallRun, APerUserRowIsHandledAsItsOwnerOrNotAtAll) {
   EXPECT_EQ(present.launches[0].target.file, "C:\\Users\\bob\\foo\\uninstall.exe");
   EXPECT_EQ(present.probes, (std::vector<std::string>{"access " + row.registry_path,
                                                       "locate \"C:\\Users\\bob\\foo\\uninstall.exe\"",
+                                                      "prepare C:\\Users\\bob\\foo\\uninstall.exe",
                                                       "main C:\\Users\\bob\\foo",
                                                       "recognize C:\\Users\\bob\\foo\\uninstall.exe"}));
 }
@@ -472,7 +473,8 @@ TEST(UninstallRun, ExpandSzValuesAreExpandedAsTheirOwnerSeesThemBeforeAnyPathIsJ
     EXPECT_EQ(env.expansion_requests[0].texts, (std::vector<std::string>{location, command}));
     // The locate step, the guard and the builder see the expansion only.
     EXPECT_EQ(env.probes, (std::vector<std::string>{"access " + c.row.registry_path, "expand",
-                                                    "locate \"D:\\C\\uninstall.exe\" /x", "main D:\\C",
+                                                    "locate \"D:\\C\\uninstall.exe\" /x",
+                                                    "prepare D:\\C\\uninstall.exe", "main D:\\C",
                                                     "recognize D:\\C\\uninstall.exe"}));
     EXPECT_EQ(env.located_in, std::vector<std::string>{"D:\\C"});
     EXPECT_TRUE(Has(r, std::string("INFO operation : app_varnok; value_name : \"UninstallString\"; environment : \"") +
@@ -554,6 +556,8 @@ TEST(UninstallRun, ABundleVouchesOnlyForRowsOfItsOwnOwner) {
   UninstallEntry eve_msi = user_msi;
   eve_msi.registry_path = std::string(kEve) + "\\" + kU + code;
   const std::string bob_bundle = std::string(kBob) + "\\" + kU + "Bundle";
+  UninstallEntry hkcu_msi = MsiRow(code, "Foo", "1.0");
+  hkcu_msi.root = RegistryRoot::kCurrentUser;
   const Case cases[] = {
       {"a machine-wide bundle handles machine-wide packages", {Row("Bundle", "Foo", "1.0", bundle_cmd), MsiRow(code, "Foo", "1.0")},
        kU + "Bundle", {kU + "Bundle"}},
@@ -566,6 +570,10 @@ TEST(UninstallRun, ABundleVouchesOnlyForRowsOfItsOwnOwner) {
        bob_bundle, {bob_bundle}},
       {"but not another user's", {UserRow(kBob, "Bundle", "Foo", "1.0", bundle_cmd), eve_msi}, bob_bundle,
        {bob_bundle, eve_msi.registry_path}},
+      {"a user's package listed before that user's bundle: the bundle runs first",
+       {user_msi, UserRow(kBob, "Bundle", "Foo", "1.0", bundle_cmd)}, bob_bundle, {bob_bundle}},
+      {"a machine-wide bundle does not speak for the current user's package (a run by hand)",
+       {Row("Bundle", "Foo", "1.0", bundle_cmd), hkcu_msi}, kU + "Bundle", {kU + "Bundle", kU + code}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -602,6 +610,122 @@ TEST(UninstallRun, OneOwnersRowsShareOneThirtyMinuteTimeout) {
   EXPECT_TRUE(Has(r, "ERROR operation : app_varnok; remarks : \"VERIFY: uninstall failed. exit_code : 1460; "
                      "remarks : The 30-minute time-out of this user's rows is used up.\";"));
   EXPECT_TRUE(Has(r, Summary(4, 4, 0, 2, 2)));
+}
+
+TEST(UninstallRun, AMainProgramWhoseVersionCannotBeReadFailsTheRowAndIsNeverSkipped) {
+  // The folder's name holds a version inside the rule: it may stand in only for a file that has
+  // no version resource, never for one that could not be read.
+  const std::string folder = "C:\\Program Files\\Foo 2.1";
+  const std::string main_exe = folder + "\\Foo.exe";
+  using Failure = FileVersionInfo::Failure;
+  const struct { const char* what; FileVersionInfo read; int code; } cases[] = {
+      {"held open without sharing by a user", {"", Failure::kSizeFailed, 32}, 32},
+      {"not readable by the account", {"", Failure::kInfoFailed, 5}, 5},
+      {"gone since the folder was listed", {"", Failure::kFileMissing, 0}, 2},
+      {"a malformed resource", {"", Failure::kQueryFailed, 0}, 13},
+      {"no resource section", {"", Failure::kSizeFailed, 1812}, 0},
+      {"no version resource", {"", Failure::kSizeFailed, 1813}, 0},
+      {"no resource of that name", {"", Failure::kInfoFailed, 1814}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeRunEnvironment env;
+    const UninstallEntry row = Row("Foo", "Foo", "2.1", "\"" + folder + "\\uninstall.exe\"");
+    // A user's row of the same name removes itself: it must not turn the run into a success.
+    const UninstallEntry mine = UserRow(kBob, "Mine", "Foo", "2.1", "\"C:\\Users\\bob\\remove.exe\"");
+    env.inventory = {row, mine};
+    env.access[mine.registry_path] = InSession(kBob, 2);
+    env.main_executables[folder] = main_exe;
+    env.version_failures[main_exe] = c.read;
+    const Result r = RunWith(Options("Foo", "Series", "2"), env);
+    EXPECT_TRUE(Has(r, "INFO operation : app_varnok; remarks : \"Main EXE: " + main_exe + "; Main EXE version: ;\";"));
+    if (c.code == 0) {
+      EXPECT_TRUE(Has(r, "INFO operation : app_varnok; remarks : \"Version from folder name: 2.1;\";"));
+      EXPECT_EQ(env.launches.size(), 2u);
+      EXPECT_EQ(r.exit_code, 0);
+      continue;
+    }
+    const std::string code = std::to_string(c.code);
+    EXPECT_TRUE(Has(r, "ERROR operation : app_varnok; status : failure; remarks : \"The main EXE's version could "
+                       "not be read, so the guard cannot tell which version this uninstaller would remove; the "
+                       "row is not run. Retry later.\"; file_path : \"" + main_exe + "\"; error_code : " + code + ";"));
+    EXPECT_TRUE(Has(r, "ERROR operation : app_varnok; remarks : \"VERIFY: uninstall failed. exit_code : " + code +
+                       "; remarks : The main EXE's version could not be read (" + main_exe + "); retry later.\";"));
+    for (const std::string& line : r.lines) EXPECT_EQ(line.find("SKIP"), std::string::npos) << line;
+    ASSERT_EQ(env.launches.size(), 1u);
+    EXPECT_EQ(env.launches[0].registry_path, mine.registry_path);
+    EXPECT_EQ(r.counters.failed, 1);
+    EXPECT_EQ(r.counters.success, 1);
+    EXPECT_EQ(r.exit_code, 51006);
+  }
+}
+
+TEST(UninstallRun, TheFileThatWillRunIsMadeReadyBeforeTheGuardOpensAnythingBesideIt) {
+  const std::string folder = "C:\\Program Files\\Foo";
+  const std::string exe = folder + "\\unins000.exe";
+  const UninstallEntry row = Row("Foo", "Foo", "2.1", "\"" + exe + "\"");
+  {  // refused as SYSTEM: nothing beside it is opened, and the row fails
+    FakeRunEnvironment env;
+    env.inventory = {row};
+    env.main_executables[folder] = folder + "\\Foo.exe";
+    env.refused_files[exe] = {5, "Uninstaller not run as SYSTEM: Users has add file on " + folder + "."};
+    const Result r = RunWith(Options("Foo", "Series", "2"), env);
+    EXPECT_EQ(env.probes, (std::vector<std::string>{"access " + row.registry_path, "locate \"" + exe + "\"",
+                                                    "prepare " + exe}));
+    EXPECT_TRUE(Has(r, "ERROR operation : app_varnok; remarks : \"VERIFY: uninstall failed. exit_code : 5; "
+                       "remarks : Uninstaller not run as SYSTEM: Users has add file on " + folder + ".\";"));
+    EXPECT_TRUE(env.launches.empty());
+    EXPECT_EQ(r.exit_code, 51006);
+  }
+  {  // held, judged, then the guard; the launch gets the hold, and the row lets it go
+    FakeRunEnvironment env;
+    env.inventory = {row};
+    env.main_executables[folder] = folder + "\\Foo.exe";
+    env.file_versions[folder + "\\Foo.exe"] = "2.1.0.0";
+    RunWith(Options("Foo", "Series", "2"), env);
+    EXPECT_EQ(env.probes, (std::vector<std::string>{"access " + row.registry_path, "locate \"" + exe + "\"",
+                                                    "prepare " + exe, "main " + folder,
+                                                    "version " + folder + "\\Foo.exe", "recognize " + exe}));
+    ASSERT_EQ(env.launches.size(), 1u);
+    EXPECT_EQ(env.launches[0].target.held_file, 1u);
+    EXPECT_EQ(env.released, std::vector<HeldFileId>{1});
+  }
+  {  // a row that is not launched does not keep its file held
+    FakeRunEnvironment env;
+    env.inventory = {row};
+    env.main_executables[folder] = folder + "\\Foo.exe";
+    env.file_versions[folder + "\\Foo.exe"] = "3.0.0.0";
+    EXPECT_EQ(RunWith(Options("Foo", "Series", "2"), env).exit_code, 51002);
+    EXPECT_TRUE(env.launches.empty());
+    EXPECT_EQ(env.released, std::vector<HeldFileId>{1});
+  }
+  {  // in the owner's session, the identity the owner read goes with the launch
+    FakeRunEnvironment env;
+    const UninstallEntry mine = UserRow(kBob, "Mine", "Foo", "2.1", "\"C:\\Users\\bob\\remove.exe\"");
+    env.inventory = {mine};
+    env.access[mine.registry_path] = InSession(kBob, 2);
+    RunWith(Options("Foo", "Series", "2"), env);
+    ASSERT_EQ(env.launches.size(), 1u);
+    ASSERT_TRUE(env.launches[0].target.identity.has_value());
+    EXPECT_EQ(env.launches[0].target.identity->file_index, 1u);
+  }
+}
+
+TEST(UninstallRun, AMachineWideRowWhoseKeyUsersCanChangeIsNotUsed) {
+  FakeRunEnvironment env;
+  const UninstallEntry open = Row("Open", "Foo", "1.0", "\"C:\\Foo\\remove.exe\"");
+  const UninstallEntry closed = Row("Closed", "Foo", "1.0", "\"C:\\Foo\\remove.exe\"");
+  env.inventory = {open, Row("Old", "Foo", "0.9", "\"C:\\Foo\\remove.exe\""), closed};
+  env.untrusted_keys[open.registry_path] = "Row not used as SYSTEM: Users has set value on its key.";
+  const Result r = RunWith(Options("Foo", "Exact", "1.0"), env);
+  // Asked only about rows that matched; nothing of the refused row is expanded, located or run.
+  EXPECT_EQ(env.key_checks, (std::vector<std::string>{closed.registry_path, open.registry_path}));
+  EXPECT_EQ(std::count(env.probes.begin(), env.probes.end(), "locate \"C:\\Foo\\remove.exe\""), 1);
+  ASSERT_EQ(env.launches.size(), 1u);
+  EXPECT_EQ(env.launches[0].registry_path, closed.registry_path);
+  EXPECT_TRUE(Has(r, "ERROR operation : app_varnok; remarks : \"VERIFY: uninstall failed. exit_code : 5; remarks : "
+                     "Row not used as SYSTEM: Users has set value on its key.\";"));
+  EXPECT_EQ(r.exit_code, 51006);
 }
 
 TEST(UninstallRun, TheGuardJudgesTheFolderOfTheFileThatRuns) {
@@ -671,7 +795,8 @@ TEST(UninstallRun, WhatIfLocatesTheUninstallerToo) {
   o.WhatIf = true;
   RunWith(o, env);
   EXPECT_EQ(env.probes, (std::vector<std::string>{"access " + kU + "Foo", "locate \"C:\\Foo\\uninstall.exe\"",
-                                                  "main C:\\Foo", "recognize C:\\Foo\\uninstall.exe"}));
+                                                  "prepare C:\\Foo\\uninstall.exe", "main C:\\Foo",
+                                                  "recognize C:\\Foo\\uninstall.exe"}));
   EXPECT_TRUE(env.launches.empty());
 }
 

@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
   if (mode == "sessions" && argc > 2) {
     varnok::GetActiveUserSessions();
     return varnok::CreateProcessInUserSession("\"" + std::string(argv[2]) + "\"", 60000, 1, argv[2],
-                                              "winsta0\\default");
+                                              "winsta0\\default", std::nullopt);
   }
   if (mode == "lock-file" && argc > 2) {
     varnok::win32::UniqueFileHandle file(CreateFileA(argv[2], GENERIC_READ | GENERIC_WRITE, 0, nullptr,

@@ -220,6 +220,16 @@ TEST(SplitCommandLine, UnquotedPathWithoutExeEndsAtTheLongestFile) {
     return false;
   });
   EXPECT_TRUE(asked.empty());
+  // Exactly 259 characters is still a path CreateProcess can start, and is asked about; 260 is not.
+  const std::string longest = "C:\\" + std::string(256, 'a');
+  asked.clear();
+  for (const std::string& candidate : {longest, longest + "b"}) {
+    SplitCommandLine(candidate + " /q", &executable, &arguments, [&](const std::string& c) {
+      asked.push_back(c);
+      return false;
+    });
+  }
+  EXPECT_EQ(asked, std::vector<std::string>{longest});
 }
 
 TEST(SplitCommandLine, LongInputs) {

@@ -31,11 +31,20 @@ class FakeLaunchPlatform : public LaunchPlatform {
   std::map<std::string, std::vector<std::string>> listings;
   std::map<std::string, int64_t> sizes;
   std::map<std::string, std::string> versions;
+  std::map<std::string, unsigned long> version_errors;  // reading the version fails with these
   std::map<std::string, std::string> contents;  // path -> the file's bytes
   std::map<std::string, std::string> sddl;  // path -> descriptor; default kAdminOnlySddl
   std::set<std::string> unreadable_security;
   std::set<std::string> links;
   std::map<std::string, AdministratorFacts> administrator_facts;  // default: a non-member
+  // Which file a path names (default: one of its own), and which file a launch of a path in a
+  // user's session was really created from (default: the one the path names).
+  std::map<std::string, FileIdentity> identities;
+  std::map<std::string, FileIdentity> launched_images;
+  std::map<std::string, unsigned long> identity_errors;
+  std::map<std::string, unsigned long> hold_errors;  // HoldFile fails for these
+  // The volume of each drive root; default: a fixed disk on a SCSI bus.
+  std::map<std::string, VolumeFacts> volumes;
   std::map<std::string, std::string> account_names;
   std::string msiexec = "C:\\Windows\\system32\\msiexec.exe";
   std::set<unsigned long> shells;  // sessions with a desktop shell; a launch may end them
@@ -61,8 +70,12 @@ class FakeLaunchPlatform : public LaunchPlatform {
   // Recorded.
   std::vector<std::string> calls;   // launches and shell restores
   std::vector<std::string> probes;  // file steps: "<step> <path>[ as <session>]"
-  std::vector<std::string> security_reads;
+  std::vector<std::string> security_reads;  // folders, and files read through their hold
   std::vector<std::string> administrator_queries;
+  std::vector<std::string> holds;           // files held, in order
+  std::vector<std::string> held_at_launch;  // for each direct launch, the file it held ("": none)
+  std::vector<std::string> images;          // for each session launch, the identity it must have
+  std::vector<std::string> volume_reads;
   int session_queries = 0;
 
   bool IsRunningAsSystem() override { return system; }
@@ -83,19 +96,29 @@ class FakeLaunchPlatform : public LaunchPlatform {
 
   int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                  unsigned long session_id, const std::string& executable,
-                                 const std::string& desktop) override {
+                                 const std::string& desktop,
+                                 const std::optional<FileIdentity>& image) override {
     calls.push_back("session " + std::to_string(session_id) + " [" + executable + "] [" +
                     command_line + "] " + std::to_string(timeout_ms) +
                     (desktop == "winsta0\\default" ? "" : " on desktop [" + desktop + "]") +
                     Acting());
+    images.push_back(image ? Text(*image) : std::string());
     if (timeout_ms == 0 && GetFileName(executable) == "explorer.exe") shells.insert(session_id);
     now_ms += launch_ms;
+    const auto launched = launched_images.find(executable);
+    if (image && *image != (launched != launched_images.end() ? launched->second
+                                                              : IdentityOf(executable))) {
+      return kLaunchedFileChanged;  // created suspended and ended: it never ran
+    }
     return on_launch ? on_launch(executable) : result;
   }
   int ExecuteFile(const std::string& command_line, const std::string& executable,
                   const std::string& working_directory, unsigned minutes,
-                  unsigned long stuck_window_ms,
-                  std::unique_ptr<LaunchRemains>* remains, bool installer_removal) override {
+                  unsigned long stuck_window_ms, std::unique_ptr<LaunchRemains>* remains,
+                  bool installer_removal, HeldFileId held_file) override {
+    const auto held = held_files_.find(held_file);
+    held_at_launch.push_back(held == held_files_.end() ? std::string() : held->second);
+    ReleaseFile(held_file);  // once the program has been created
     calls.push_back("direct [" + command_line + "] [" + executable + "] in [" + working_directory +
                     "] " + std::to_string(minutes) +
                     (stuck_window_ms ? " stuck-window " + std::to_string(stuck_window_ms) : "") +
@@ -159,7 +182,11 @@ class FakeLaunchPlatform : public LaunchPlatform {
     probes.push_back("version " + path + Acting());
     FileVersionInfo info;
     const auto it = versions.find(path);
-    if (it == versions.end()) {
+    const auto error = version_errors.find(path);
+    if (error != version_errors.end()) {
+      info.failure = FileVersionInfo::Failure::kSizeFailed;
+      info.error = error->second;
+    } else if (it == versions.end()) {
       info.failure = FileVersionInfo::Failure::kSizeFailed;
       info.error = 1813;
     } else {
@@ -177,12 +204,55 @@ class FakeLaunchPlatform : public LaunchPlatform {
   }
   unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security) override {
     security_reads.push_back(path + Acting());
-    if (unreadable_security.count(path)) return 5;
-    const auto it = sddl.find(path);
-    *security = ParseSddl(it == sddl.end() ? kAdminOnlySddl : it->second);
-    security->is_link = links.count(path) != 0;
+    return SecurityOf(path, security);
+  }
+  unsigned long HoldFile(const std::string& path, HeldFile* held) override {
+    holds.push_back(path + Acting());
+    security_reads.push_back(path + Acting());
+    const auto error = hold_errors.find(path);
+    if (error != hold_errors.end()) return error->second;
+    FileSecurity security;
+    if (const unsigned long read = SecurityOf(path, &security)) return read;
+    held->id = ++last_hold_;
+    held->security = security;
+    held->identity = IdentityOf(path);
+    held_files_[held->id] = path;
     return 0;
   }
+  void ReleaseFile(HeldFileId id) override { held_files_.erase(id); }
+  unsigned long ReadFileIdentity(const std::string& path, FileIdentity* identity) override {
+    probes.push_back("identity " + path + Acting());
+    const auto error = identity_errors.find(path);
+    if (error != identity_errors.end()) return error->second;
+    *identity = IdentityOf(path);
+    return 0;
+  }
+  unsigned long ReadVolumeFacts(const std::string& root, VolumeFacts* facts) override {
+    volume_reads.push_back(root);
+    const auto it = volumes.find(root);
+    if (it != volumes.end()) {
+      *facts = it->second;
+    } else {
+      facts->drive_type = VolumeFacts::kDriveFixed;
+      facts->bus_type = 1;
+    }
+    return 0;
+  }
+  // The files held now.
+  std::set<std::string> held() const {
+    std::set<std::string> paths;
+    for (const auto& [id, path] : held_files_) paths.insert(path);
+    return paths;
+  }
+  FileIdentity IdentityOf(const std::string& path) const {
+    const auto it = identities.find(path);
+    return it != identities.end() ? it->second
+                                  : FileIdentity{0x5A, std::hash<std::string>()(path)};
+  }
+  static std::string Text(const FileIdentity& identity) {
+    return std::to_string(identity.volume_serial) + ":" + std::to_string(identity.file_index);
+  }
+
   bool IsAdministrator(const std::string& sid) override {
     administrator_queries.push_back(sid);
     const auto it = administrator_facts.find(sid);
@@ -202,6 +272,16 @@ class FakeLaunchPlatform : public LaunchPlatform {
     return acting_as_ == 0 ? std::string() : " as " + std::to_string(acting_as_);
   }
   unsigned long acting_as_ = 0;
+  unsigned long SecurityOf(const std::string& path, FileSecurity* security) const {
+    if (unreadable_security.count(path)) return 5;
+    const auto it = sddl.find(path);
+    *security = ParseSddl(it == sddl.end() ? kAdminOnlySddl : it->second);
+    security->is_link = links.count(path) != 0;
+    return 0;
+  }
+
+  std::map<HeldFileId, std::string> held_files_;
+  HeldFileId last_hold_ = 0;
 };
 
 }  // namespace varnok::testing

@@ -3,19 +3,23 @@
 #include <algorithm>
 #include <tuple>
 
+#include "support/host/sddl.h"
+
 namespace varnok::testing {
 namespace {
 
 class FakeKey : public RegistryKey {
  public:
   FakeKey(FakeRegistry* registry, RegistryRoot root, RegistryView view, std::string path,
-          const FakeRegistry::Key* key, std::shared_ptr<int> open_keys)
+          const FakeRegistry::Key* key, std::shared_ptr<int> open_keys,
+          std::shared_ptr<std::vector<std::string>> security_reads)
       : registry_(registry),
         root_(root),
         view_(view),
         path_(std::move(path)),
         key_(key),
-        open_keys_(std::move(open_keys)) {
+        open_keys_(std::move(open_keys)),
+        security_reads_(std::move(security_reads)) {
     ++*open_keys_;
   }
   ~FakeKey() override { --*open_keys_; }
@@ -48,6 +52,13 @@ class FakeKey : public RegistryKey {
     return kErrorSuccess;
   }
 
+  unsigned long ReadSecurity(FileSecurity* security) override {
+    security_reads_->push_back(path_);
+    if (key_->security_error != 0) return key_->security_error;
+    *security = ParseSddl(key_->sddl.empty() ? kAdminKeySddl : key_->sddl);
+    return kErrorSuccess;
+  }
+
   // The same key as opening the joined path from the root, injected failures included.
   unsigned long OpenSubkey(const std::string& name, std::unique_ptr<RegistryKey>* key) override {
     // As the Win32 registry behind the program does: an empty name would reopen this very key.
@@ -62,6 +73,7 @@ class FakeKey : public RegistryKey {
   std::string path_;
   const FakeRegistry::Key* key_;
   std::shared_ptr<int> open_keys_;
+  std::shared_ptr<std::vector<std::string>> security_reads_;
 };
 
 }  // namespace
@@ -130,7 +142,8 @@ unsigned long FakeRegistry::OpenKey(RegistryRoot root, RegistryView view, const 
   if (failure != open_failures_.end()) return failure->second;
   const auto it = keys_.find(address);
   if (it == keys_.end()) return kErrorFileNotFound;
-  *key = std::make_unique<FakeKey>(this, root, view, path, &it->second, open_keys_);
+  *key = std::make_unique<FakeKey>(this, root, view, path, &it->second, open_keys_,
+                                   security_reads_);
   return kErrorSuccess;
 }
 

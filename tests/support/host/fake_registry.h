@@ -13,6 +13,9 @@
 
 namespace varnok::testing {
 
+// A key as installers leave it: administrators and SYSTEM may change it, users may read it.
+constexpr char kAdminKeySddl[] = "O:BAD:(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)";
+
 class FakeRegistry : public RegistrySource {
  public:
   struct Value {
@@ -23,6 +26,8 @@ class FakeRegistry : public RegistrySource {
     std::vector<std::string> subkeys;  // enumeration order
     std::map<std::string, Value> values;
     std::map<unsigned long, unsigned long> enum_errors;  // index -> error at that index
+    std::string sddl;  // the key's descriptor; empty: administrators' only (kAdminKeySddl)
+    unsigned long security_error = 0;
   };
 
   // Creates the key and every missing parent, registering each as a subkey of its parent.
@@ -36,6 +41,8 @@ class FakeRegistry : public RegistrySource {
   void DeleteKey(RegistryRoot root, RegistryView view, const std::string& path);
   void FailOpen(RegistryRoot root, RegistryView view, const std::string& path,
                 unsigned long error);
+  // Every key whose security was read, as "<path>".
+  const std::vector<std::string>& security_reads() const { return *security_reads_; }
 
   unsigned long OpenKey(RegistryRoot root, RegistryView view, const std::string& path,
                         std::unique_ptr<RegistryKey>* key) override;
@@ -51,6 +58,8 @@ class FakeRegistry : public RegistrySource {
   std::map<Address, Key> keys_;
   std::map<Address, unsigned long> open_failures_;
   std::shared_ptr<int> open_keys_ = std::make_shared<int>(0);
+  std::shared_ptr<std::vector<std::string>> security_reads_ =
+      std::make_shared<std::vector<std::string>>();
   int opens_ = 0;
 };
 

@@ -30,7 +30,18 @@ class FakeRunEnvironment : public RunEnvironment {
   std::map<std::string, Outcome> outcomes;                 // by registry_path; default: 0, gone
   std::map<std::string, RowAccess> access;                 // by registry_path; default: direct
   std::map<std::string, std::string> main_executables;     // folder -> main executable
-  std::map<std::string, std::string> file_versions;        // path -> version
+  // path -> version; a file without one reads as a file without a version resource (1813)
+  // unless `version_failures` says how its read fails.
+  std::map<std::string, std::string> file_versions;
+  std::map<std::string, FileVersionInfo> version_failures;
+  // The files made ready for their launch, and what becomes of them: refused (by path: the
+  // row's result and remarks), held (each hold gets the next number from 1), identified.
+  std::map<std::string, std::pair<int, std::string>> refused_files;
+  std::vector<std::string> prepared;
+  std::vector<HeldFileId> released;
+  // HKLM rows whose key may not be trusted (by registry_path: the remarks), and every row asked.
+  std::map<std::string, std::string> untrusted_keys;
+  std::vector<std::string> key_checks;
   // Files missing on disk, and where a missing one is found instead (executable -> file).
   std::vector<std::string> missing_files;
   std::map<std::string, std::string> found_instead;
@@ -56,7 +67,8 @@ class FakeRunEnvironment : public RunEnvironment {
     LaunchTarget target;
   };
   std::vector<Launch> launches;
-  std::vector<std::string> probes;  // "access <path>", "locate <command>", "main <folder>", ...
+  // "access <path>", "locate <command>", "prepare <file>", "main <folder>", "version <file>", ...
+  std::vector<std::string> probes;
   std::vector<unsigned> sleeps;
   int shell_restores = 0;
   long clock_ms = 0;
@@ -118,9 +130,41 @@ class FakeRunEnvironment : public RunEnvironment {
     const auto it = main_executables.find(folder);
     return it == main_executables.end() ? std::string() : it->second;
   }
-  std::string GetFileVersion(const RowAccess&, const std::string& path) override {
+  FileVersionInfo GetFileVersion(const RowAccess&, const std::string& path) override {
+    probes.push_back("version " + path);
+    const auto failure = version_failures.find(path);
+    if (failure != version_failures.end()) return failure->second;
+    FileVersionInfo info;
     const auto it = file_versions.find(path);
-    return it == file_versions.end() ? std::string() : it->second;
+    if (it != file_versions.end()) info.version = it->second;
+    if (info.version.empty()) {
+      info.failure = FileVersionInfo::Failure::kSizeFailed;
+      info.error = 1813;
+    }
+    return info;
+  }
+
+  FileToRun PrepareFileToRun(const RowAccess& access, const std::string& file) override {
+    probes.push_back("prepare " + file);
+    prepared.push_back(file);
+    FileToRun result;
+    const auto refused = refused_files.find(file);
+    if (refused != refused_files.end()) {
+      result.refused = refused->second.first;
+      result.remarks = refused->second.second;
+    } else if (access.route == RowAccess::Route::kOwnerSession) {
+      result.identity = FileIdentity{7, prepared.size()};
+    } else {
+      result.held = prepared.size();
+    }
+    return result;
+  }
+  void ReleaseFile(HeldFileId held) override { released.push_back(held); }
+
+  std::optional<std::string> CheckRowKey(const UninstallEntry& entry) override {
+    key_checks.push_back(entry.registry_path);
+    const auto it = untrusted_keys.find(entry.registry_path);
+    return it == untrusted_keys.end() ? std::nullopt : std::optional<std::string>(it->second);
   }
 
   RecognizedTechnology RecognizeTechnology(const RowAccess&, const UninstallEntry& entry,

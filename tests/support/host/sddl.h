@@ -1,5 +1,5 @@
 // Descriptors for the tests written the way Windows prints them (Get-Acl's Sddl, icacls /save):
-// "O:<owner>D:<flags>(<ace>)(<ace>)...". Only what file DACLs use: the ACE types A, D, XA, XD,
+// "O:<owner>D:<flags>(<ace>)(<ace>)...". Only what file and registry key DACLs use: the ACE types A, D, XA, XD,
 // OA, OD (others parse as unknown), the flags OI CI NP IO ID, rights in hex or as the two-letter
 // codes, and SIDs written out or as the usual aliases. Test code only.
 #pragma once
@@ -32,7 +32,7 @@ inline unsigned long RightsOf(const std::string& text) {
       {"SD", 0x10000},    {"RC", 0x20000},    {"WD", 0x40000},    {"WO", 0x80000},
       {"CC", 0x1},        {"DC", 0x2},        {"LC", 0x4},        {"SW", 0x8},
       {"RP", 0x10},       {"WP", 0x20},       {"DT", 0x40},       {"LO", 0x80},
-      {"CR", 0x100}};
+      {"CR", 0x100},      {"KA", 0xF003F},    {"KR", 0x20019},    {"KW", 0x20006}};
   unsigned long mask = 0;
   for (size_t i = 0; i < text.size(); i += 2) {
     const std::string code = text.substr(i, 2);
