@@ -103,15 +103,59 @@ std::string FormatMessage(const char* format, va_list* args) {
   return out;
 }
 
+// The scope of the row this thread is working for, if any (see LogOwnerScope).
+thread_local LogOwnerScope* current_owner_scope = nullptr;
+
 void LogV(LogLevel level, const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);
   const std::string message = FormatMessage(format, &copy);
   va_end(copy);
-  log_internal::WriteLine(level, EscapeLogText(message));
+  const std::string escaped = EscapeLogText(message);
+  if (escaped.empty() || !log_internal::AdmitLine(escaped.size())) return;
+  log_internal::WriteLine(level, escaped);
 }
 
 }  // namespace
+
+namespace log_internal {
+bool AdmitLine(size_t bytes) {
+  return current_owner_scope == nullptr || current_owner_scope->Admit(bytes);
+}
+}  // namespace log_internal
+
+LogOwnerScope::LogOwnerScope(LogOwnerBudgets& budgets, const std::string& owner)
+    : bytes_per_owner_(budgets.bytes_per_owner_),
+      owner_(budgets.owners_[owner]),
+      outer_(current_owner_scope) {
+  current_owner_scope = this;
+}
+
+LogOwnerScope::~LogOwnerScope() { current_owner_scope = outer_; }
+
+bool LogOwnerScope::Admit(size_t bytes) {
+  const size_t cost = bytes + kLogFrameBytes;
+  if (!owner_.spent && cost <= bytes_per_owner_ - owner_.bytes) {
+    owner_.bytes += cost;
+    return true;
+  }
+  owner_.spent = true;
+  ++owner_.lines_not_written;
+  if (!summarised_) ++owner_.rows_summarised;
+  summarised_ = true;
+  return false;
+}
+
+void LogOwnerBudgets::LogSummaries() {
+  for (auto& [name, owner] : owners_) {
+    if (!owner.spent || owner.reported) continue;
+    owner.reported = true;
+    LogError("operation : app_varnok; remarks : \"Lines of this owner's per-user rows not "
+             "written: they passed the %zu bytes that one owner's rows may write in a run.\"; "
+             "owner : \"%s\"; rows_summarised : %d; lines_not_written : %ld;",
+             bytes_per_owner_, name.c_str(), owner.rows_summarised, owner.lines_not_written);
+  }
+}
 
 void SetLogFileName(std::string_view name) { log_internal::SetFileName(name); }
 

@@ -20,6 +20,8 @@ namespace varnok {
 namespace {
 
 constexpr int kMaxNearMisses = 8;
+// Per-user rows of one owner handled in a run; the owner's further rows fail with one line each.
+constexpr int kMaxRowsPerOwner = 50;
 
 void ReportNotFound(const RunOptions& options, const std::vector<UninstallEntry>& inventory) {
   LogError("operation : app_varnok; status : failure; remarks : \"Application not found "
@@ -126,6 +128,7 @@ class Run {
 
  private:
   void ProcessEntry(UninstallEntry entry);
+  void ProcessPerUserEntry(const UninstallEntry& entry);
   bool PassesVersionRule(const UninstallEntry& entry);
   bool AccessRefused(const RowAccess& access);
   bool ExpandValues(const RowAccess& access, UninstallEntry* entry);
@@ -147,6 +150,9 @@ class Run {
   std::set<HandledProduct> handled_products_;
   // Time the launches of each owner's per-user rows have taken in this run, in ms.
   std::map<std::string, unsigned long long> owner_time_spent_;
+  // What each owner's per-user rows have written to the log, and how many were taken on.
+  LogOwnerBudgets log_budgets_;
+  std::map<std::string, int> owner_rows_;
 };
 
 int Run::Execute() {
@@ -169,7 +175,14 @@ int Run::Execute() {
   OrderByOwnerThenBundle(&hits);
   LogInfo("operation : app_varnok; remarks : \"Order: main bundle/Package Cache EXE first; nested "
           "MSI last if a bundle exists.\";");
-  for (const UninstallEntry& entry : hits) ProcessEntry(entry);
+  for (const UninstallEntry& entry : hits) {
+    if (IsPerUserRoot(entry.root)) {
+      ProcessPerUserEntry(entry);
+    } else {
+      ProcessEntry(entry);
+    }
+  }
+  log_budgets_.LogSummaries();
 
   env_.RestoreDesktopShell();
   LogInfo("operation : app_varnok; status : summary; name_hits : %d; version_hits : %d; "
@@ -277,6 +290,23 @@ void Run::ProcessEntry(UninstallEntry entry) {
   target.held_file = prepared.held;
   target.identity = prepared.identity;
   RunAndVerify(entry, command, target, product, main_bundle);
+}
+
+// A user decides how many per-user rows there are and how much each one logs: the owner's rows
+// share one log budget, and those past kMaxRowsPerOwner fail with one line and are not looked at.
+void Run::ProcessPerUserEntry(const UninstallEntry& entry) {
+  std::string owner = OwnerScope(entry);
+  if (owner.empty()) owner = "HKU";  // a hive path without a SID: still a user's
+  const LogOwnerScope log_scope(log_budgets_, owner);
+  if (++owner_rows_[owner] > kMaxRowsPerOwner) {
+    LogError("operation : app_varnok; status : failure; remarks : \"Per-user row not handled: "
+             "this owner's rows passed the %d that a run takes on\"; owner : \"%s\"; "
+             "registry_path : \"%s\";",
+             kMaxRowsPerOwner, owner.c_str(), entry.registry_path.c_str());
+    ++counters_.failed;
+    return;
+  }
+  ProcessEntry(entry);
 }
 
 // The tool that built an executable uninstaller decides its silent arguments, unless the operator

@@ -6,9 +6,13 @@
 #include <regex>
 #include <set>
 
+#include "log/log_lock.h"
 #include "support/win/wine_support.h"
 
+#include <aclapi.h>
 #include <sddl.h>
+
+#include <optional>
 
 namespace varnok {
 namespace {
@@ -95,6 +99,27 @@ TEST_F(LogFileTest, RotatesOnceTheFileHoldsThreeMebibytes) {
       EXPECT_EQ(records[0].message, "probe : R; line : 0;");
     }
   }
+}
+
+TEST_F(LogFileTest, OneProcessWritingPastThreeMebibytesRotatesWhereTheFileReachesThem) {
+  // 3,300 lines of about 1,060 bytes from an empty file: one rotation, at the first line that
+  // would start at or past 3 MiB, and no line lost or split between the files.
+  ASSERT_EQ(RunCommand("\"" + ToolPath("log_probe.exe") + "\" append-long 3300 1000 L").exit_code, 0u);
+  const std::string backup = testing::ReadFileBytes(Backup(1));
+  const size_t last_line = backup.rfind("\r\n", backup.size() - 3) + 2;
+  EXPECT_GE(backup.size(), kLimit);
+  EXPECT_LT(last_line, kLimit);
+  EXPECT_FALSE(testing::FileExists(Backup(2)));
+  const auto rotated = ReadRecords(Backup(1));
+  const auto records = ReadRecords(log_);
+  ASSERT_GE(rotated.size(), 2u);
+  ASSERT_GE(records.size(), 2u);
+  const std::regex line(R"(^probe : L; line : (\d+); filler : f{1000};$)");
+  std::smatch last, first;
+  ASSERT_TRUE(std::regex_match(rotated.back().message, last, line)) << rotated.back().message.substr(0, 80);
+  ASSERT_TRUE(std::regex_match(records.front().message, first, line)) << records.front().message.substr(0, 80);
+  EXPECT_EQ(std::stoi(first[1]), std::stoi(last[1]) + 1);
+  EXPECT_EQ(rotated.size() - 1 + records.size() - 1, 3300u);  // the open and the close line
 }
 
 TEST_F(LogFileTest, BackupsShiftAndTheOldestIsLost) {
@@ -207,19 +232,68 @@ TEST_F(LogFileTest, ProgramWithoutArgumentsLogsItsOptionsAndExitsWith87) {
   }
 }
 
+// Gives the mutex `name`, opened or created here, the descriptor `sddl` for the object's lifetime
+// and puts its owner and DACL back afterwards. Whichever process made the mutex first (this
+// process's own log does, from the first line a test here wrote in-process; a helper of an
+// earlier test may still hold it), the program meets that descriptor.
+class MutexWithDescriptor {
+ public:
+  MutexWithDescriptor(const char* name, const std::string& sddl)
+      : mutex_(CreateMutexExA(nullptr, name, 0, READ_CONTROL | WRITE_DAC | WRITE_OWNER | SYNCHRONIZE)) {
+    if (!mutex_) return;
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    if (GetSecurityInfo(mutex_.get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                        &owner, nullptr, &dacl, nullptr, saved_.put()) != ERROR_SUCCESS) {
+      return;
+    }
+    saved_owner_ = owner;
+    saved_dacl_ = dacl;
+    win32::UniqueLocalMemory descriptor;
+    applied_ = ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                                    descriptor.put(), nullptr) &&
+               SetKernelObjectSecurity(mutex_.get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                       descriptor.get());
+  }
+  ~MutexWithDescriptor() {
+    if (!applied_) return;
+    // Wine keeps no descriptor for an object made without one: it gets the program's own then.
+    win32::UniqueLocalMemory own;
+    ConvertStringSecurityDescriptorToSecurityDescriptorA(LogMutexSddl(testing::CurrentUserSid()).c_str(),
+                                                         SDDL_REVISION_1, own.put(), nullptr);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL own_dacl = nullptr;
+    GetSecurityDescriptorDacl(own.get(), &present, &own_dacl, &defaulted);
+    SetSecurityInfo(mutex_.get(), SE_KERNEL_OBJECT,
+                    (saved_owner_ ? OWNER_SECURITY_INFORMATION : 0) | DACL_SECURITY_INFORMATION,
+                    saved_owner_, nullptr, saved_dacl_ ? saved_dacl_ : own_dacl, nullptr);
+  }
+  bool applied() const { return applied_; }
+  HANDLE get() const { return mutex_.get(); }
+
+ private:
+  win32::UniqueHandle mutex_;
+  win32::UniqueLocalMemory saved_;
+  PSID saved_owner_ = nullptr;
+  PACL saved_dacl_ = nullptr;
+  bool applied_ = false;
+};
+
 TEST_F(LogFileTest, AMutexThatShutsTheProgramOutCostsNoLine) {
-  // A user who takes the names first for another kind of object shuts every writer out, here as
-  // on Windows. (A DACL cannot, here: Wine grants SYNCHRONIZE whatever a mutex's DACL says.)
+  // A mutex that the program may not open: owned by SYSTEM and for SYSTEM only. (Here any process
+  // may give its object to SYSTEM; on Windows an account the program cannot open makes it.)
   const std::pair<bool, std::string> cases[] = {
       {false, "remarks : \"The machine-wide log mutex could not be opened; lines are kept apart "
-              "only from this session's writers.\"; mutex : \"fmprereq\"; error_code : 6;"},
+              "only from this session's writers.\"; mutex : \"fmprereq\"; error_code : 5;"},
       {true, "remarks : \"The log mutex could not be opened; lines are written without it.\"; "
-             "error_code : 6;"},
+             "error_code : 5;"},
   };
   for (const auto& [session_taken, note] : cases) {
-    win32::UniqueHandle global(CreateEventA(nullptr, TRUE, FALSE, "Global\\fmprereq"));
-    win32::UniqueHandle session(session_taken ? CreateEventA(nullptr, TRUE, FALSE, "fmprereq") : nullptr);
-    ASSERT_TRUE(global);
+    const MutexWithDescriptor global("Global\\fmprereq", "O:SYD:P(A;;GA;;;SY)");
+    std::optional<MutexWithDescriptor> session;
+    if (session_taken) session.emplace("fmprereq", "O:SYD:P(A;;GA;;;SY)");
+    ASSERT_TRUE(global.applied());
+    ASSERT_TRUE(!session || session->applied());
     DeleteFileA(log_.c_str());
     const testing::RunResult run = Append(3, "Denied");
     EXPECT_EQ(run.exit_code, 0u);
@@ -231,6 +305,30 @@ TEST_F(LogFileTest, AMutexThatShutsTheProgramOutCostsNoLine) {
     EXPECT_NE(log.find(line), std::string::npos) << log;
     EXPECT_EQ(log.find(line), log.rfind(line));
   }
+}
+
+TEST_F(LogFileTest, AMutexOthersMayTakeIsNotWaitedFor) {
+  // The program's own account owns it, but its DACL lets everyone wait on it, so anyone could hold
+  // back every line of the log. It is held here meanwhile: a writer that used it would wait.
+  const std::string user = testing::CurrentUserSid();
+  const MutexWithDescriptor global("Global\\fmprereq",
+                                   "O:" + user + "D:P(A;;GA;;;" + user + ")(A;;0x100000;;;WD)");
+  ASSERT_TRUE(global.applied());
+  testing::RunResult run;
+  {
+    const win32::MutexLock held(global.get(), 0);
+    run = Append(3, "Open");
+  }
+  EXPECT_EQ(run.exit_code, 0u);
+  EXPECT_LT(run.elapsed_ms, 2900u);
+  const std::string log = testing::ReadFileBytes(log_);
+  EXPECT_NE(log.find("probe : Open; line : 2;"), std::string::npos) << log;
+  const std::string line =
+      "[ ERROR ] operation : LogFile; status : failure; remarks : \"The log mutex lets an account the "
+      "agent does not run as take or change it; lines are written without it.\"; mutex : "
+      "\"Global\\fmprereq\"; account : \"S-1-1-0\"; right : \"synchronize\";";
+  EXPECT_NE(log.find(line), std::string::npos) << log;
+  EXPECT_EQ(log.find(line), log.rfind(line));
 }
 
 // Gives a mutex that this process opened with all access another DACL.
@@ -260,7 +358,7 @@ TEST_F(LogFileTest, AMutexThatGrantsTheProgramOnlyWaitingStillOrdersEveryLine) {
   const auto records = ReadRecords(log_);
   EXPECT_EQ(records.size(), 14u);  // as ProgramWithoutArgumentsLogsItsOptionsAndExitsWith87
   for (const Record& r : records) EXPECT_EQ(r.message.find("operation : LogFile"), std::string::npos);
-  SetDacl(mutex.get(), "D:P(A;;GA;;;WD)");  // for this process's own log
+  SetDacl(mutex.get(), LogMutexSddl(user));  // for this process's own log, and the writers after it
 }
 
 TEST_F(LogFileTest, FilesWithAnotherNameAreNeverWritten) {

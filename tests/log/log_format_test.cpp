@@ -166,5 +166,39 @@ TEST(LogRotation, RotatesFromTheBytesTheFileHolds) {
   }
 }
 
+TEST(LogRotation, OneProcessWritingAcrossThreeMebibytesRotatesWhereTheFileReachesThem) {
+  // The backend's loop over a file only this process writes: read the size when due, rotate when
+  // due (the new file's tracker starts unknown and is read at the next line), write. The rotation
+  // falls before the first line that would start at or past 3 MiB.
+  struct Row {
+    size_t line_bytes;
+    long long start;                    // what the file held before
+    std::vector<long long> rotated_at;  // the file's size at each rotation
+  };
+  const Row rows[] = {
+      {1024, 0, {3145728, 3145728}},       // 3,072 lines reach 3 MiB exactly
+      {1000, 0, {3146000, 3146000}},       // the 3,146th line passes it
+      {1000, 3145000, {3146000, 3146000, 3146000}},  // nearly full: its first line does
+      {70000, 0, {3150000, 3150000}},      // lines above 64 KiB: 45 of them
+  };
+  for (const Row& r : rows) {
+    long long file = r.start;
+    LogSizeTracker tracker;
+    std::vector<long long> rotated_at;
+    const long long lines = 7000000 / static_cast<long long>(r.line_bytes);
+    for (long long line = 0; line < lines; ++line) {
+      if (tracker.SizeReadDue()) tracker.Reset(file);
+      if (tracker.RotationDue()) {
+        rotated_at.push_back(file);
+        file = 0;
+        tracker = LogSizeTracker();
+      }
+      file += static_cast<long long>(r.line_bytes);
+      tracker.Wrote(r.line_bytes);
+    }
+    EXPECT_EQ(rotated_at, r.rotated_at) << r.line_bytes << " from " << r.start;
+  }
+}
+
 }  // namespace
 }  // namespace varnok

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "log/log.h"
 #include "support/host/fake_run_environment.h"
 #include "support/host/log_capture.h"
 
@@ -853,6 +854,50 @@ TEST(UninstallRun, TheRecognisedToolIsNamedBeforeTheCommandItDecides) {
       EXPECT_EQ(recognised + 1, installer);
     }
   }
+}
+
+TEST(UninstallRun, AUsersRowsCannotFloodTheLog) {
+  // Bob's 20 rows carry 60 KB of arguments and fail at once; each would log about 33 KB.
+  FakeRunEnvironment env;
+  env.inventory = {Row("Machine", "Foo", "1.0", "\"C:\\Foo\\remove.exe\"")};
+  for (int i = 0; i < 20; ++i) {
+    const UninstallEntry row = UserRow(kBob, "F" + std::to_string(i), "Foo", "1.0",
+                                       "\"C:\\Users\\bob\\f.exe\" " + std::string(60000, 'a'));
+    env.outcomes[row.registry_path] = {2, std::string(60000, 'r')};
+    env.inventory.push_back(row);
+  }
+  env.inventory.push_back(UserRow(kEve, "Eve", "Foo", "1.0", "\"C:\\Users\\eve\\e.exe\""));
+  const Result r = RunWith(Options("Foo", "Exact", "1.0"), env);
+  size_t bytes = 0;
+  for (const std::string& line : r.lines) bytes += line.size() + kLogFrameBytes;
+  EXPECT_LT(bytes, 262144u + 8000u);  // Bob's budget, the other rows and the run's own lines
+  // Seven of Bob's rows fit whole, the eighth loses its VERIFY line; the other 12 lose all six.
+  EXPECT_TRUE(Has(r, "ERROR operation : app_varnok; remarks : \"Lines of this owner's per-user rows not "
+                     "written: they passed the 262144 bytes that one owner's rows may write in a run.\"; "
+                     "owner : \"" + std::string(kBob) + "\"; rows_summarised : 13; lines_not_written : 73;"));
+  EXPECT_EQ(std::count(r.lines.begin(), r.lines.end(),
+                       "INFO operation : app_varnok; remarks : \"VERIFY: registry key gone. SUCCESS.\";"),
+            2);  // the machine-wide row and Eve's
+  EXPECT_TRUE(Has(r, Summary(22, 22, 0, 2, 20)));
+}
+
+TEST(UninstallRun, AnOwnersRowsPastFiftyFailWithOneLineEach) {
+  FakeRunEnvironment env;
+  for (int i = 0; i < 52; ++i) {
+    env.inventory.push_back(UserRow(kBob, "B" + std::to_string(i), "Foo", "1.0", "\"C:\\Users\\bob\\b.exe\""));
+  }
+  env.inventory.push_back(UserRow(kEve, "Eve", "Foo", "1.0", "\"C:\\Users\\eve\\e.exe\""));
+  const Result r = RunWith(Options("Foo", "Exact", "1.0"), env);
+  EXPECT_EQ(env.launches.size(), 51u);  // fifty of Bob's, and Eve's
+  EXPECT_EQ(env.launches.back().registry_path, std::string(kEve) + "\\" + kU + "Eve");
+  const std::string refused = "ERROR operation : app_varnok; status : failure; remarks : \"Per-user row not "
+                              "handled: this owner's rows passed the 50 that a run takes on\"; owner : \"" +
+                              std::string(kBob) + "\"; registry_path : \"" + kBob + "\\" + kU;
+  int refusals = 0;
+  for (const std::string& line : r.lines) refusals += line.rfind(refused, 0) == 0;
+  EXPECT_EQ(refusals, 2);
+  EXPECT_TRUE(Has(r, Summary(53, 51, 0, 51, 2)));
+  EXPECT_EQ(r.exit_code, 51006);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // tests of the log's cross-process behaviour.
 //   append <count> <tag>   names the log like the program and writes <count> INFO lines
 //   append-after-chdir <dir> <count> <tag>  the same, moving to <dir> after the first line
+//   append-long <count> <bytes> <tag>  the same with lines that carry <bytes> more characters
 //   hold <ms>              holds the log mutex for <ms>, then releases it
 //   hold-forever           holds the log mutex until killed (the mutex is then abandoned)
 //   hold-with-dacl <ms> <sddl>  creates the log mutex first (its global and its session name),
@@ -61,6 +62,15 @@ int main(int argc, char** argv) {
     for (int i = 0; i < count; ++i) varnok::LogInfo("probe : %s; line : %d;", argv[3], i);
     return 0;
   }
+  if (mode == "append-long" && argc > 4) {
+    varnok::SetLogFileName(varnok::kLogFileName);
+    const int count = std::atoi(argv[2]);
+    const std::string filler(static_cast<size_t>(std::atoi(argv[3])), 'f');
+    for (int i = 0; i < count; ++i) {
+      varnok::LogInfo("probe : %s; line : %d; filler : %s;", argv[4], i, filler.c_str());
+    }
+    return 0;
+  }
   if (mode == "append-after-chdir" && argc > 4) {
     // One line in the first current directory, then the rest after moving away from it, as the
     // program does around every launch.
@@ -101,6 +111,6 @@ int main(int argc, char** argv) {
   if (mode == "hold-with-dacl" && argc > 3) {
     return HoldMutex(static_cast<DWORD>(std::atol(argv[2])), argv[3]);
   }
-  std::fprintf(stderr, "usage: log_probe append <count> <tag> | append-after-chdir <dir> <count> <tag> | hold <ms> | hold-forever | hold-with-dacl <ms> <sddl> | inventory | file-version <path> | lock-file <path> | sessions <exe>\n");
+  std::fprintf(stderr, "usage: log_probe append <count> <tag> | append-long <count> <bytes> <tag> | append-after-chdir <dir> <count> <tag> | hold <ms> | hold-forever | hold-with-dacl <ms> <sddl> | inventory | file-version <path> | lock-file <path> | sessions <exe>\n");
   return 2;
 }
