@@ -243,7 +243,7 @@ class LogFile {
   bool IsTrustedAccount(const std::string& sid) {
     if (IsLogAccountTrusted(sid, OwnSids(), {})) return true;
     if (!administrators_read_) {
-      administrators_ = GetAdministratorsMembers();
+      administrators_ = GetLocalGroupMembers(kAdministratorsSid);
       administrators_read_ = true;
     }
     return IsLogAccountTrusted(sid, OwnSids(), administrators_);
