@@ -155,6 +155,10 @@ int Run::Execute() {
   for (const UninstallEntry& entry : hits) ProcessEntry(entry);
 
   env_.RestoreDesktopShell();
+  // Every name hit is skipped or handled, and every handled row succeeded or failed: a row that
+  // failed before the guard (a path refused, an owner without a session, a spent budget) passed
+  // the version rule and counts as a version hit that failed.
+  counters_.version_hits = counters_.success + counters_.failed;
   LogInfo("operation : app_varnok; status : summary; name_hits : %d; version_hits : %d; "
           "skipped_version : %d; success : %d; failed : %d;",
           counters_.name_hits, counters_.version_hits, counters_.skipped_version,
@@ -209,7 +213,6 @@ void Run::ProcessEntry(UninstallEntry entry) {
     if (!refused) ++counters_.skipped_version;
     return;
   }
-  ++counters_.version_hits;
 
   // The builder splits the stored command where the search did.
   const std::string chosen = located.executable;

@@ -415,7 +415,7 @@ TEST(UninstallRun, APerUserRowIsHandledAsItsOwnerOrNotAtAll) {
   const auto at = std::find(r.lines.begin(), r.lines.end(), tail[0]);
   ASSERT_NE(at, r.lines.end());
   EXPECT_EQ(std::vector<std::string>(at, at + 4), tail);
-  EXPECT_TRUE(Has(r, Summary(2, 0, 1, 0, 1)));
+  EXPECT_TRUE(Has(r, Summary(2, 1, 1, 0, 1)));
   EXPECT_EQ(r.exit_code, 51006);
 
   // In the owner's session the row's file steps and its launch carry that session.
@@ -500,7 +500,7 @@ TEST(UninstallRun, AnExpansionThatCannotBeUsedFailsTheRowBeforeAnythingRuns) {
     EXPECT_TRUE(Has(r, std::string("ERROR operation : app_varnok; status : failure; remarks : \"REG_EXPAND_SZ value ") +
                            c.why + "; nothing of the row is run\"; value_name : \"UninstallString\"; stored : "
                            "\"\"%ProgramFiles%\\C\\uninstall.exe\" /x\"; error_code : " + std::to_string(c.code) + ";"));
-    EXPECT_TRUE(Has(r, Summary(1, 0, 0, 0, 1)));
+    EXPECT_TRUE(Has(r, Summary(1, 1, 0, 0, 1)));
   }
 }
 
@@ -519,7 +519,7 @@ TEST(UninstallRun, OnlyRowsThatMatchAndMayBeHandledAreExpanded) {
   // A REG_SZ text is used as stored, "%" and all.
   ASSERT_EQ(env.launches.size(), 2u);
   EXPECT_EQ(env.launches[1].command.command_line, "\"C:\\%Plain%\\remove.exe\" /S");
-  EXPECT_TRUE(Has(r, Summary(4, 2, 1, 2, 1)));
+  EXPECT_TRUE(Has(r, Summary(4, 3, 1, 2, 1)));
 }
 
 TEST(UninstallRun, MachineWideRowsRunBeforePerUserRows) {
@@ -661,7 +661,7 @@ TEST(UninstallRun, APathThatMayNotBeOpenedFailsTheRow) {
   for (const std::string& probe : env.probes) EXPECT_NE(probe, "main \\\\srv\\share");
   ASSERT_EQ(env.launches.size(), 1u);
   EXPECT_EQ(env.launches[0].registry_path, kU + "Ok");
-  EXPECT_TRUE(Has(r, Summary(3, 1, 0, 1, 2)));
+  EXPECT_TRUE(Has(r, Summary(3, 3, 0, 1, 2)));
 }
 
 TEST(UninstallRun, WhatIfLocatesTheUninstallerToo) {
