@@ -513,6 +513,8 @@ void CheckCounters(const RecordingEnvironment& env, const RunOptions& options, i
   }
   FUZZ_CHECK_MSG(exit_code == expected_exit, counters);
   FUZZ_CHECK(env.shell_restores == (c.name_hits == 0 ? 0 : 1));
+  FUZZ_CHECK(env.run_ends == env.shell_restores);
+  FUZZ_CHECK(env.deadlines.size() == (c.name_hits == 0 ? 0u : 1u));
 }
 
 }  // namespace

@@ -1,13 +1,17 @@
 #include <windows.h>
 
+#include <utility>
+
 #include "common/file_size.h"
 #include "inventory/system_registry.h"
+#include "process/private_temp.h"
 #include "process/process_launch.h"
 #include "process/shell_restore.h"
 #include "process/system_launch_platform.h"
 #include "process/user_session.h"
 #include "uninstall/msiexec_path.h"
 #include "uninstall/shared_uninstaller.h"
+#include "win32/bounded_call.h"
 #include "win32/text.h"
 #include "win32/unique_handle.h"
 
@@ -51,9 +55,16 @@ int SystemPlatform::CreateProcessInUserSession(const std::string& command_line,
 int SystemPlatform::ExecuteFile(const std::string& command_line, const std::string& executable,
                                 const std::string& working_directory, unsigned minutes,
                                 unsigned long stuck_window_ms,
-                                std::unique_ptr<LaunchRemains>* remains, bool installer_removal) {
+                                std::unique_ptr<LaunchRemains>* remains, bool installer_removal,
+                                const std::string& temp_folder) {
   return varnok::ExecuteFile(command_line, executable, working_directory, minutes, stuck_window_ms,
-                             remains, installer_removal);
+                             remains, installer_removal, temp_folder);
+}
+unsigned long SystemPlatform::CreatePrivateTempFolder(std::string* folder) {
+  return varnok::CreatePrivateTempFolder(RealWindowsDirectory(), folder);
+}
+unsigned long SystemPlatform::RemoveFolderTree(const std::string& folder) {
+  return varnok::RemoveFolderTree(folder);
 }
 InstallerLockState SystemPlatform::WaitForInstallerLock(unsigned long timeout_ms) {
   return WaitForInstallerLockFree(timeout_ms);
@@ -88,20 +99,54 @@ bool SystemPlatform::IsExistingDirectory(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 std::vector<std::string> SystemPlatform::ListFiles(const std::string& folder) {
-  return varnok::ListFiles(folder);
+  return FileStep<std::vector<std::string>>(folder, [folder] { return varnok::ListFiles(folder); })
+      .value_or(std::vector<std::string>());
 }
 int64_t SystemPlatform::QueryFileSize(const std::string& path) {
-  return varnok::QueryFileSize(path);
+  return FileStep<int64_t>(path, [path] { return varnok::QueryFileSize(path); }).value_or(-1);
 }
 unsigned long SystemPlatform::ReadFileHead(const std::string& path, size_t max_bytes,
                                            std::string* bytes) {
-  return varnok::ReadFileHead(path, max_bytes, bytes);
+  using Head = std::pair<unsigned long, std::string>;
+  const std::optional<Head> head = FileStep<Head>(path, [path, max_bytes] {
+    Head read;
+    read.first = varnok::ReadFileHead(path, max_bytes, &read.second);
+    return read;
+  });
+  if (!head) return kFileStepStalled;
+  if (head->first == 0) *bytes = head->second;
+  return head->first;
 }
 FileVersionInfo SystemPlatform::ReadFileVersion(const std::string& path) {
-  return varnok::ReadFileVersion(path);
+  FileVersionInfo stalled;
+  stalled.failure = FileVersionInfo::Failure::kSizeFailed;
+  stalled.error = kFileStepStalled;
+  return FileStep<FileVersionInfo>(path, [path] { return varnok::ReadFileVersion(path); })
+      .value_or(stalled);
 }
 unsigned long SystemPlatform::ReadFileSecurity(const std::string& path, FileSecurity* security) {
-  return varnok::ReadFileSecurity(path, security);
+  using Read = std::pair<unsigned long, FileSecurity>;
+  const std::optional<Read> read = FileStep<Read>(path, [path] {
+    Read result;
+    result.first = varnok::ReadFileSecurity(path, &result.second);
+    return result;
+  });
+  if (!read) return kFileStepStalled;
+  if (read->first == 0) *security = read->second;
+  return read->first;
+}
+std::string SystemPlatform::TakeStalledStep() { return std::exchange(stalled_, std::string()); }
+bool SystemPlatform::RunFileStep(const std::string& path, std::function<void()> step) {
+  struct Step : win32::BoundedWork {
+    std::function<void()> step;
+    void Run() override { step(); }
+  };
+  if (!stalled_.empty()) return false;
+  auto work = std::make_shared<Step>();
+  work->step = std::move(step);
+  if (win32::RunBounded(work, file_step_timeout_ms_)) return true;
+  stalled_ = path;
+  return false;
 }
 bool SystemPlatform::IsAdministrator(const std::string& sid) {
   return administrators_.Get(sid, [](const std::string& asked) {

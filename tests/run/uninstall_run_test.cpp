@@ -730,5 +730,113 @@ TEST(UninstallRun, TheRecognisedToolIsNamedBeforeTheCommandItDecides) {
   }
 }
 
+const std::string kBudgetSpent =
+    "ERROR operation : app_varnok; status : failure; remarks : \"Per-user uninstaller not run: the "
+    "uninstallers of this user's rows have used the 30-minute time-out of this run\"; sid : \"" +
+    std::string(kBob) + "\";";
+
+TEST(UninstallRun, OneBudgetPerOwnerCoversFileStepsLaunchesAndVerification) {
+  struct Case {
+    const char* what;
+    bool per_user;
+    FakeRunEnvironment::Outcome outcome;
+    int rows;
+    bool stall;                // each row's locate step gives up after 30 s
+    size_t launches;
+    long clock_ms;             // when the run ends
+    int budget_lines;          // rows failed with the budget's line
+    bool cut;                  // a wait for a row stopped when the budget ran out
+  };
+  const Case cases[] = {
+      // Before: 20 rows that exit 0 and stay held the agent 20 x 3 minutes.
+      {"rows that stay: the waits for them count", true, {0, "", -1, 0}, 20, false, 10, 1800000, 10,
+       false},
+      {"slow launches and the wait they leave are cut", true, {0, "", -1, 60000}, 20, false, 8, 1800000,
+       12, true},
+      {"held files: each stalled step counts", true, {0, "", 0, 0}, 70, true, 0, 1800000, 10, false},
+      {"machine-wide rows keep their own time-outs", false, {0, "", -1, 60000}, 20, false, 20,
+       20 * 240000, 0, false},
+      // No underflow: the first launch was killed at the budget's end, and the clock woke late.
+      {"a clock that wakes late past the budget leaves nothing", true, {258, "", 0, 31 * 60000}, 2,
+       false, 1, 31 * 60000, 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeRunEnvironment env;
+    for (int i = 0; i < c.rows; ++i) {
+      const std::string key = "R" + std::to_string(100 + i);
+      const std::string exe = "\"C:\\Users\\bob\\" + key + ".exe\"";
+      const UninstallEntry row = c.per_user ? UserRow(kBob, key, "Foo", "1.0", exe) : Row(key, "Foo", "1.0", exe);
+      env.inventory.push_back(row);
+      if (c.per_user) env.access[row.registry_path] = InSession(kBob, 2);
+      env.outcomes[row.registry_path] = c.outcome;
+      if (c.stall) env.stalls["locate " + exe] = "C:\\Users\\bob\\" + key + ".exe";
+    }
+    const Result r = RunWith(Options("Foo", "Exact", "1.0"), env);
+    EXPECT_EQ(env.launches.size(), c.launches);
+    EXPECT_EQ(env.clock_ms, c.clock_ms);
+    EXPECT_EQ(std::count(r.lines.begin(), r.lines.end(), kBudgetSpent), c.budget_lines);
+    EXPECT_EQ(Has(r, "ERROR operation : app_varnok; status : failure; remarks : \"The wait for the row "
+                     "stopped early: this user's rows have used the 30-minute time-out of this run\"; "
+                     "sid : \"" + std::string(kBob) + "\";"),
+              c.cut);
+  }
+}
+
+TEST(UninstallRun, AFileStepThatGivesUpFailsOnlyItsRow) {
+  const std::string exe = "\"C:\\Foo\\uninstall.exe\"";
+  const std::string file = "C:\\Foo\\uninstall.exe";
+  struct Case {
+    const char* what;
+    std::string step;  // empty: none gives up
+    bool launched;
+    std::string last_read;  // of the row: nothing more is read once a step has given up
+  };
+  const Case cases[] = {
+      {"locating the uninstaller", "locate " + exe, false, "locate " + exe},
+      {"listing the folder for the guard", "main C:\\Foo", false, "main C:\\Foo"},
+      {"the main program's version", "version C:\\Foo\\foo.exe", false, "main C:\\Foo"},
+      {"reading the uninstaller's head", "recognize " + file, false, "recognize " + file},
+      {"nothing held", "", true, "recognize " + file},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeRunEnvironment env;
+    env.inventory = {Row("Held", "Foo", "1.0", exe), Row("Next", "Foo", "1.0", "\"C:\\Next\\u.exe\"")};
+    env.main_executables["C:\\Foo"] = "C:\\Foo\\foo.exe";
+    env.file_versions["C:\\Foo\\foo.exe"] = "1.0";
+    if (!c.step.empty()) env.stalls[c.step] = "C:\\Held\\file";
+    const Result r = RunWith(Options("Foo", "Exact", "1.0"), env);
+    std::vector<std::string> launched;
+    for (const auto& launch : env.launches) launched.push_back(launch.registry_path);
+    EXPECT_EQ(launched, c.launched ? (std::vector<std::string>{kU + "Held", kU + "Next"})
+                                   : (std::vector<std::string>{kU + "Next"}));
+    EXPECT_EQ(Has(r, "ERROR operation : app_varnok; status : failure; remarks : \"A file step did not "
+                     "finish within 30 s (another program may hold the file); nothing of the row is "
+                     "run. Retry later.\"; file_path : \"C:\\Held\\file\"; error_code : 1460;"),
+              !c.launched);
+    EXPECT_TRUE(Has(r, c.launched ? Summary(2, 2, 0, 2, 0) : Summary(2, 2, 0, 1, 1)));
+    const auto next = std::find(env.probes.begin(), env.probes.end(), "access " + kU + "Next");
+    ASSERT_NE(next, env.probes.begin());
+    EXPECT_EQ(*(next - 1), c.last_read);
+  }
+}
+
+TEST(UninstallRun, TheWatchdogIsToldTheWorkOnceTheInventoryIsRead) {
+  FakeRunEnvironment env;
+  env.system = true;
+  env.inventory = {Row("A", "Foo", "1.0", "\"C:\\a.exe\""),
+                   UserRow(kBob, "B", "Foo", "1.0", "\"C:\\b.exe\""),
+                   UserRow(kBob, "C", "Foo", "1.0", "\"C:\\c.exe\""),
+                   Row("D", "Other", "1.0", "\"C:\\d.exe\"")};
+  RunWith(Options("Foo", "Exact", "1.0"), env);
+  // One machine-wide row (70 minutes), one owner (40), the run's own 15.
+  EXPECT_EQ(env.deadlines, (std::vector<unsigned long long>{125 * 60000ULL}));
+  FakeRunEnvironment nothing;
+  nothing.inventory = {Row("D", "Other", "1.0", "\"C:\\d.exe\"")};
+  RunWith(Options("Foo", "Exact", "1.0"), nothing);
+  EXPECT_TRUE(nothing.deadlines.empty());  // the start's deadline stays
+}
+
 }  // namespace
 }  // namespace varnok
