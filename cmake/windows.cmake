@@ -209,6 +209,12 @@ if(VARNOK_WINE_TESTS)
             $<TARGET_FILE:exit_with> $<TARGET_FILE:runner>)
   set_tests_properties(DoubleByteCodePage.AFolderEndingInATrailByteBackslashIsOneFolder PROPERTIES
     LABELS wine RESOURCE_LOCK wineprefix TIMEOUT 300)
+  # A FIFO can only be made on the host side of the prefix, so this one is a script.
+  add_test(NAME HeldFile.AHeldFileFailsOnlyItsRow
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/run/held_file_wintest.sh $<TARGET_FILE:app_varnok>
+            $<TARGET_FILE:exit_with> $<TARGET_FILE:runner>)
+  set_tests_properties(HeldFile.AHeldFileFailsOnlyItsRow PROPERTIES
+    LABELS wine RESOURCE_LOCK wineprefix TIMEOUT 300)
   # Links can only be made on the host side of the prefix, so this one is a script.
   add_test(NAME LogLinks.TheLogNeverFollowsALink
     COMMAND ${CMAKE_SOURCE_DIR}/tests/log/log_links_wintest.sh $<TARGET_FILE:log_probe>)

@@ -309,10 +309,12 @@ bool SegmentHas(const std::vector<std::string>& segment, const std::string& star
 
 // Replays the run with the reference: every hit that the reference finds eligible, and that its
 // product's bundle has not handled, is launched (or reported under WhatIf) unless its command
-// cannot be built; no other hit is. Returns the number of rows the reference expects to run.
+// cannot be built; no other hit is. Returns the number of rows the reference expects to run, and
+// in `refusals` those that failed before the guard because a path was refused.
 int CheckAgainstReference(const RecordingEnvironment& env, const RunOptions& options,
                           const std::vector<testing::CapturedLine>& lines,
-                          const std::map<std::string, UninstallEntry>& by_path) {
+                          const std::map<std::string, UninstallEntry>& by_path, int* refusals) {
+  *refusals = 0;
   std::set<std::string> launched;
   for (const auto& launch : env.launches) launched.insert(launch.registry_path);
   std::set<std::pair<std::string, std::string>> handled;  // (owner, product)
@@ -339,6 +341,7 @@ int CheckAgainstReference(const RecordingEnvironment& env, const RunOptions& opt
     FUZZ_CHECK_MSG(SegmentHas(segment, "operation : app_varnok; status : failure; remarks : \"Path refused:") ==
                        (refused && !handled_skip),
                    what);
+    if (refused && !handled_skip) ++*refusals;
     if (!run_expected) {
       FUZZ_CHECK_MSG(!ran && !build_failed, "ran although not eligible: " + what);
       continue;
@@ -510,6 +513,8 @@ void CheckCounters(const RecordingEnvironment& env, const RunOptions& options, i
   }
   FUZZ_CHECK_MSG(exit_code == expected_exit, counters);
   FUZZ_CHECK(env.shell_restores == (c.name_hits == 0 ? 0 : 1));
+  FUZZ_CHECK(env.run_ends == env.shell_restores);
+  FUZZ_CHECK(env.deadlines.size() == (c.name_hits == 0 ? 0u : 1u));
 }
 
 }  // namespace
@@ -535,20 +540,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::string counters = Describe(c, exit_code);
   const int builder_failures = static_cast<int>(CountBuilderFailures(lines));
-  const int expected_runs = CheckAgainstReference(env, options, lines, by_path);
+  // A row that failed before it could run (a path refused) is a version hit that failed.
+  int refusals = 0;
+  const int expected_runs = CheckAgainstReference(env, options, lines, by_path, &refusals);
   FUZZ_CHECK_MSG(expected_runs - builder_failures ==
                      (options.WhatIf ? c.success : static_cast<int>(env.launches.size())),
                  counters + " expected " + std::to_string(expected_runs));
   if (options.WhatIf) {
     FUZZ_CHECK_MSG(env.launches.empty() && env.sleeps.empty(), counters);
-    FUZZ_CHECK_MSG(c.failed == builder_failures, counters);
+    FUZZ_CHECK_MSG(c.failed == builder_failures + refusals, counters);
     return 0;
   }
-  FUZZ_CHECK_MSG(static_cast<int>(env.launches.size()) == c.version_hits - builder_failures,
-                 counters + " launches " + std::to_string(env.launches.size()));
+  FUZZ_CHECK_MSG(
+      static_cast<int>(env.launches.size()) == c.version_hits - builder_failures - refusals,
+      counters + " launches " + std::to_string(env.launches.size()));
   const Tally tally = CheckLaunches(env, options, by_path);
   FUZZ_CHECK_MSG(
-      c.success == tally.success && c.failed == builder_failures + tally.failed,
+      c.success == tally.success && c.failed == builder_failures + refusals + tally.failed,
       counters + " replayed " + std::to_string(tally.success) + "/" + std::to_string(tally.failed));
   return 0;
 }

@@ -49,36 +49,39 @@ void LogNothingLeft(const InstallerLockState& state) {
 
 }  // namespace
 
-void InstallerLockWait::BeforeLaunch() {
+void InstallerLockWait::BeforeLaunch(unsigned long limit_ms) {
   InstallerLockState state = platform_.WaitForInstallerLock(0);
   if (state.status == Status::kFree) return;
   if (left_ms_ == 0) {
     LogNothingLeft(state);
     return;
   }
+  unsigned long long allowed = std::min<unsigned long long>(left_ms_, limit_ms);
+  if (allowed == 0) return;  // the row's own time-out is used up; its caller says so
   const unsigned long long started = platform_.NowMs();
   unsigned long long now = started;
   bool wait_logged = false;
   bool error_logged = false;
-  while (state.status != Status::kFree && left_ms_ > 0) {
+  while (state.status != Status::kFree && allowed > 0) {
     if (state.status == Status::kHeld) {
       if (!wait_logged) {
         LogInfo("operation : ExecuteUninstallCommand; remarks : \"Windows Installer is busy with "
                 "another installation (Global\\_MSIExecute is held). Waiting for it.\"; "
                 "wait_limit_ms : %d;",
-                static_cast<int>(left_ms_));
+                static_cast<int>(allowed));
         wait_logged = true;
       }
-      state = platform_.WaitForInstallerLock(static_cast<unsigned long>(left_ms_));
+      state = platform_.WaitForInstallerLock(static_cast<unsigned long>(allowed));
     } else {
       if (!error_logged) LogNotOpened(state.error);
       error_logged = true;
       platform_.Sleep(static_cast<unsigned>(std::min<unsigned long long>(kInstallerLockRetryMs,
-                                                                         left_ms_)));
+                                                                         allowed)));
       state = platform_.WaitForInstallerLock(0);
     }
     const unsigned long long later = std::max(now, platform_.NowMs());
     Spend(later - now);
+    allowed = later - now < allowed ? allowed - (later - now) : 0;
     now = later;
   }
   LogOutcome(state, now - started);

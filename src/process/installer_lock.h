@@ -11,6 +11,8 @@ namespace varnok {
 constexpr unsigned long kInstallerLockWaitMs = 10 * 60000UL;
 // How long a lock that cannot be opened is left alone before the next try.
 constexpr unsigned kInstallerLockRetryMs = 1000;
+// A wait bounded by the run's wait alone.
+constexpr unsigned long kNoInstallerWaitLimit = 0xFFFFFFFFUL;
 
 class InstallerLockWait {
  public:
@@ -19,8 +21,9 @@ class InstallerLockWait {
   // Returns at once when the lock is free. When it is held: one line, a wait for it, one line
   // with how long it took. When it cannot be opened: one line naming the error, then a new try
   // every kInstallerLockRetryMs (a user who can make the open fail cannot fill the log). All
-  // within what is left of this run's wait; the launch follows whatever the outcome.
-  void BeforeLaunch();
+  // within what is left of this run's wait and within `limit_ms` (the time a row has left; with
+  // none left, nothing is waited for); the launch follows whatever the outcome.
+  void BeforeLaunch(unsigned long limit_ms = kNoInstallerWaitLimit);
 
  private:
   void Spend(unsigned long long elapsed_ms);

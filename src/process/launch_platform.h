@@ -18,6 +18,11 @@
 
 namespace varnok {
 
+// How long one file-system step may take: far more than any local open, less than a held file
+// would cost the run.
+constexpr unsigned long kFileStepTimeoutMs = 30000;
+constexpr unsigned long kFileStepStalled = 1460;  // ERROR_TIMEOUT
+
 // One logged-on user's session.
 struct UserSession {
   unsigned long session_id = 0;
@@ -84,7 +89,8 @@ class LaunchPlatform {
   // ended when it shows a window and does nothing for that long (see StuckWindowCheck); with
   // `remains` given, what it leaves running is handed over, and for an `installer_removal` the
   // Windows Installer service's work counts as its own (see ExecuteFile). A `held_file` (not 0)
-  // is released as soon as the program has been created, or could not be.
+  // is released as soon as the program has been created, or could not be. With a `temp_folder`,
+  // the program gets this process's environment with TEMP and TMP set to it.
   virtual int CreateProcessInUserSession(const std::string& command_line, unsigned long timeout_ms,
                                          unsigned long session_id, const std::string& executable,
                                          const std::string& desktop,
@@ -92,8 +98,17 @@ class LaunchPlatform {
   virtual int ExecuteFile(const std::string& command_line, const std::string& executable,
                           const std::string& working_directory, unsigned minutes,
                           unsigned long stuck_window_ms, std::unique_ptr<LaunchRemains>* remains,
-                          bool installer_removal, HeldFileId held_file) = 0;
+                          bool installer_removal, HeldFileId held_file,
+                          const std::string& temp_folder) = 0;
   virtual std::string GetMsiexecPath() = 0;
+
+  // A new folder below the system's temporary folder (<windir>\Temp) with a random name, created
+  // only where nothing has that name (never through a link), whose protected DACL lets only SYSTEM
+  // and Administrators in. The Win32 error, 0 on success (`folder` is then set).
+  virtual unsigned long CreatePrivateTempFolder(std::string* folder) = 0;
+  // Removes `folder` with everything in it; a link inside is removed itself, never followed. The
+  // Win32 error of the first thing that could not be removed, 0 once the folder is gone.
+  virtual unsigned long RemoveFolderTree(const std::string& folder) = 0;
 
   // Windows Installer's lock (Global\_MSIExecute), waited for up to `timeout_ms` (0: a look).
   virtual InstallerLockState WaitForInstallerLock(unsigned long timeout_ms) = 0;
@@ -112,6 +127,11 @@ class LaunchPlatform {
   virtual bool IsWindows64Bit() = 0;
 
   // Read-only file-system steps, on paths the caller has checked (see IsLocalAbsolutePath).
+  // Opening a file that a user can read may wait for ever for that user's opportunistic lock:
+  // the steps that open a file or folder (listing, size, version, head, security, holding,
+  // identity, volume) give up after kFileStepTimeoutMs, fail as their kind of failure says (1460
+  // where they return an error), and note the path for TakeStalledStep; until it is taken, every
+  // such step fails at once, so that one held file costs a row one time-out.
   virtual bool IsExistingFile(const std::string& path) = 0;
   virtual bool IsExistingDirectory(const std::string& path) = 0;
   virtual std::vector<std::string> ListFiles(const std::string& folder) = 0;
@@ -133,6 +153,8 @@ class LaunchPlatform {
   virtual unsigned long ReadFileIdentity(const std::string& path, FileIdentity* identity) = 0;
   // The volume a drive root ("C:\") lies on; the Win32 error, 0 on success.
   virtual unsigned long ReadVolumeFacts(const std::string& root, VolumeFacts* facts) = 0;
+  // The path of a step that gave up since the last call, or empty; clears it.
+  virtual std::string TakeStalledStep() = 0;
   // Whether an account or group is an administrator by effective membership of the local
   // Administrators group, nested groups included (see IsAdministratorByMembership); false when
   // that cannot be found out. Answers are kept for the run.

@@ -26,7 +26,8 @@ bool ValidateCommandLine(const std::string& command_line, const std::string& exe
 // Windows Installer service's work counts as the program's own. The program gets
 // `working_directory` as its current directory; this process's own is given back as soon as the
 // program has been created. Where this process runs in a job, the launch is placed as
-// PlanDirectLaunch says.
+// PlanDirectLaunch says. With a `temp_folder`, the program gets this process's environment with
+// TEMP and TMP set to it (see EnvironmentWithTemp); otherwise it inherits the environment.
 // `on_created` (when given) is called as soon as CreateProcess has returned, whether it started the
 // program or not.
 // Returns 87 for rejected input, the Win32 error when it cannot start, 0 when not waited for, 258
@@ -35,7 +36,8 @@ int ExecuteFile(const std::string& command_line, const std::string& executable,
                 const std::string& working_directory, unsigned minutes,
                 unsigned long stuck_window_ms = 0,
                 std::unique_ptr<LaunchRemains>* remains = nullptr, bool installer_removal = false,
-                const std::function<void()>& on_created = nullptr);
+                const std::function<void()>& on_created = nullptr,
+                const std::string& temp_folder = std::string());
 // The current directory, or empty (logged) on failure.
 std::string _GetCurrentDirectory();
 // Changes the current directory; returns the previous one, or empty (logged) when nothing changed.

@@ -1,9 +1,11 @@
 #include <windows.h>
 
+#include <cwchar>
 #include <vector>
 
 #include "log/log.h"
 #include "process/launch_job.h"
+#include "process/private_temp.h"
 #include "process/process_launch.h"
 #include "win32/grown_text.h"
 #include "win32/text.h"
@@ -11,6 +13,26 @@
 
 namespace varnok {
 namespace {
+
+// This process's environment with TEMP and TMP set to `temp_folder`, as a block for
+// CreateProcessW with CREATE_UNICODE_ENVIRONMENT. Every text came from Windows, so it goes back
+// exactly.
+std::wstring EnvironmentBlock(const std::string& temp_folder) {
+  std::vector<std::string> entries;
+  if (wchar_t* strings = ::GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = strings; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+      entries.push_back(win32::Utf8(entry));
+    }
+    ::FreeEnvironmentStringsW(strings);
+  }
+  std::wstring block;
+  for (const std::string& entry : EnvironmentWithTemp(entries, temp_folder)) {
+    block += win32::Wide(entry);
+    block += L'\0';
+  }
+  block += L'\0';
+  return block;
+}
 
 DWORD WaitMilliseconds(unsigned minutes) {
   const unsigned long long ms = static_cast<unsigned long long>(minutes) * 60000ULL;
@@ -56,7 +78,8 @@ std::string _SetCurrentDirectory(const std::string& directory) {
 int ExecuteFile(const std::string& command_line, const std::string& executable,
                 const std::string& working_directory, unsigned minutes,
                 unsigned long stuck_window_ms, std::unique_ptr<LaunchRemains>* remains,
-                bool installer_removal, const std::function<void()>& on_created) {
+                bool installer_removal, const std::function<void()>& on_created,
+                const std::string& temp_folder) {
   if (!ValidateCommandLine(command_line, executable)) {
     LogError("operation : ExecuteFile; status : failure; remarks : \"Invalid commandline or "
              "executable provided\";");
@@ -84,14 +107,18 @@ int ExecuteFile(const std::string& command_line, const std::string& executable,
   DWORD create_error = 0;
   const JobPlan plan = PlanDirectLaunch(ReadJobFacts());
   // A waited-for launch starts suspended, so that it is in its job before it can start anything.
-  const DWORD flags = CREATE_NO_WINDOW | (minutes == 0 ? 0 : CREATE_SUSPENDED) |
+  const DWORD flags = CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT |
+                      (minutes == 0 ? 0 : CREATE_SUSPENDED) |
                       (plan.break_away ? CREATE_BREAKAWAY_FROM_JOB : 0);
+  std::wstring environment;
+  if (!temp_folder.empty()) environment = EnvironmentBlock(temp_folder);
   {
     win32::WritableWide exe(executable);
     win32::WritableWide line(command_line);
     win32::WritableWide directory(working_directory);
     if (exe.converted() && line.converted() && directory.converted()) {
-      created = ::CreateProcessW(exe.get(), line.get(), nullptr, nullptr, FALSE, flags, nullptr,
+      created = ::CreateProcessW(exe.get(), line.get(), nullptr, nullptr, FALSE, flags,
+                                 environment.empty() ? nullptr : environment.data(),
                                  directory.get(), &startup, process.put());
       create_error = ::GetLastError();
     } else {

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <map>
+#include <memory>
+#include <optional>
+#include <string>
 
 #include "process/launch_platform.h"
 #include "win32/unique_handle.h"
@@ -11,6 +15,10 @@ namespace varnok {
 // that Wine cannot give (the session, the account).
 class SystemPlatform : public LaunchPlatform {
  public:
+  // `file_step_timeout_ms`: how long one file step may take (see TakeStalledStep).
+  explicit SystemPlatform(unsigned long file_step_timeout_ms = kFileStepTimeoutMs)
+      : file_step_timeout_ms_(file_step_timeout_ms) {}
+
   bool IsRunningAsSystem() override;
   SessionList GetActiveUserSessions() override;
   bool ImpersonateSessionUser(unsigned long session_id) override;
@@ -22,8 +30,11 @@ class SystemPlatform : public LaunchPlatform {
   int ExecuteFile(const std::string& command_line, const std::string& executable,
                   const std::string& working_directory, unsigned minutes,
                   unsigned long stuck_window_ms, std::unique_ptr<LaunchRemains>* remains,
-                  bool installer_removal, HeldFileId held_file) override;
+                  bool installer_removal, HeldFileId held_file,
+                  const std::string& temp_folder) override;
   std::string GetMsiexecPath() override;
+  unsigned long CreatePrivateTempFolder(std::string* folder) override;
+  unsigned long RemoveFolderTree(const std::string& folder) override;
   InstallerLockState WaitForInstallerLock(unsigned long timeout_ms) override;
   std::set<unsigned long> SessionsWithShell() override;
   SessionPhase ReadSessionPhase(unsigned long session_id) override;
@@ -44,15 +55,32 @@ class SystemPlatform : public LaunchPlatform {
   void ReleaseFile(HeldFileId id) override;
   unsigned long ReadFileIdentity(const std::string& path, FileIdentity* identity) override;
   unsigned long ReadVolumeFacts(const std::string& root, VolumeFacts* facts) override;
+  std::string TakeStalledStep() override;
   bool IsAdministrator(const std::string& sid) override;
   std::string AccountNameOfSid(const std::string& sid) override;
   unsigned long long NowMs() override;
   void Sleep(unsigned milliseconds) override;
 
+ protected:
+  // `step` on a thread of its own, acting as the caller (see win32::RunBounded), for at most the
+  // file step time-out; nullopt when it gave up, or gives up at once because an earlier step
+  // did, with `path` noted for TakeStalledStep.
+  template <typename Result>
+  std::optional<Result> FileStep(const std::string& path, std::function<Result()> step) {
+    // Owned by the step's thread too: a step that never returns keeps what it writes to.
+    auto result = std::make_shared<std::optional<Result>>();
+    if (!RunFileStep(path, [result, step] { *result = step(); })) return std::nullopt;
+    return std::move(*result);
+  }
+
  private:
+  bool RunFileStep(const std::string& path, std::function<void()> step);
+
   AdministratorAnswers administrators_;
   std::map<HeldFileId, win32::UniqueFileHandle> held_files_;
   HeldFileId last_hold_ = 0;
+  unsigned long file_step_timeout_ms_;
+  std::string stalled_;
 };
 
 // The one SystemPlatform of the program.

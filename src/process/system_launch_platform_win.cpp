@@ -1,14 +1,18 @@
 #include <windows.h>
 
+#include <utility>
+
 #include "common/file_size.h"
 #include "inventory/system_registry.h"
 #include "process/launched_file.h"
+#include "process/private_temp.h"
 #include "process/process_launch.h"
 #include "process/shell_restore.h"
 #include "process/system_launch_platform.h"
 #include "process/user_session.h"
 #include "uninstall/msiexec_path.h"
 #include "uninstall/shared_uninstaller.h"
+#include "win32/bounded_call.h"
 #include "win32/text.h"
 #include "win32/unique_handle.h"
 
@@ -54,12 +58,18 @@ int SystemPlatform::ExecuteFile(const std::string& command_line, const std::stri
                                 const std::string& working_directory, unsigned minutes,
                                 unsigned long stuck_window_ms,
                                 std::unique_ptr<LaunchRemains>* remains, bool installer_removal,
-                                HeldFileId held_file) {
-  const int result =
-      varnok::ExecuteFile(command_line, executable, working_directory, minutes, stuck_window_ms,
-                          remains, installer_removal, [&] { ReleaseFile(held_file); });
+                                HeldFileId held_file, const std::string& temp_folder) {
+  const int result = varnok::ExecuteFile(command_line, executable, working_directory, minutes,
+                                         stuck_window_ms, remains, installer_removal,
+                                         [&] { ReleaseFile(held_file); }, temp_folder);
   ReleaseFile(held_file);  // also when the launch ended before creating anything
   return result;
+}
+unsigned long SystemPlatform::CreatePrivateTempFolder(std::string* folder) {
+  return varnok::CreatePrivateTempFolder(RealWindowsDirectory(), folder);
+}
+unsigned long SystemPlatform::RemoveFolderTree(const std::string& folder) {
+  return varnok::RemoveFolderTree(folder);
 }
 InstallerLockState SystemPlatform::WaitForInstallerLock(unsigned long timeout_ms) {
   return WaitForInstallerLockFree(timeout_ms);
@@ -94,37 +104,95 @@ bool SystemPlatform::IsExistingDirectory(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 std::vector<std::string> SystemPlatform::ListFiles(const std::string& folder) {
-  return varnok::ListFiles(folder);
+  return FileStep<std::vector<std::string>>(folder, [folder] { return varnok::ListFiles(folder); })
+      .value_or(std::vector<std::string>());
 }
 int64_t SystemPlatform::QueryFileSize(const std::string& path) {
-  return varnok::QueryFileSize(path);
+  return FileStep<int64_t>(path, [path] { return varnok::QueryFileSize(path); }).value_or(-1);
 }
 unsigned long SystemPlatform::ReadFileHead(const std::string& path, size_t max_bytes,
                                            std::string* bytes) {
-  return varnok::ReadFileHead(path, max_bytes, bytes);
+  using Head = std::pair<unsigned long, std::string>;
+  const std::optional<Head> head = FileStep<Head>(path, [path, max_bytes] {
+    Head read;
+    read.first = varnok::ReadFileHead(path, max_bytes, &read.second);
+    return read;
+  });
+  if (!head) return kFileStepStalled;
+  if (head->first == 0) *bytes = head->second;
+  return head->first;
 }
 FileVersionInfo SystemPlatform::ReadFileVersion(const std::string& path) {
-  return varnok::ReadFileVersion(path);
+  FileVersionInfo stalled;
+  stalled.failure = FileVersionInfo::Failure::kSizeFailed;
+  stalled.error = kFileStepStalled;
+  return FileStep<FileVersionInfo>(path, [path] { return varnok::ReadFileVersion(path); })
+      .value_or(stalled);
 }
 unsigned long SystemPlatform::ReadFileSecurity(const std::string& path, FileSecurity* security) {
-  return varnok::ReadFileSecurity(path, security);
+  using Read = std::pair<unsigned long, FileSecurity>;
+  const std::optional<Read> read = FileStep<Read>(path, [path] {
+    Read result;
+    result.first = varnok::ReadFileSecurity(path, &result.second);
+    return result;
+  });
+  if (!read) return kFileStepStalled;
+  if (read->first == 0) *security = read->second;
+  return read->first;
+}
+std::string SystemPlatform::TakeStalledStep() { return std::exchange(stalled_, std::string()); }
+bool SystemPlatform::RunFileStep(const std::string& path, std::function<void()> step) {
+  struct Step : win32::BoundedWork {
+    std::function<void()> step;
+    void Run() override { step(); }
+  };
+  if (!stalled_.empty()) return false;
+  auto work = std::make_shared<Step>();
+  work->step = std::move(step);
+  if (win32::RunBounded(work, file_step_timeout_ms_)) return true;
+  stalled_ = path;
+  return false;
 }
 unsigned long SystemPlatform::HoldFile(const std::string& path, HeldFile* held) {
-  win32::UniqueFileHandle file;
-  HeldFile read;
-  const DWORD error = HoldFileToRun(path, &file, &read.security, &read.identity);
-  if (error != ERROR_SUCCESS) return error;
-  read.id = ++last_hold_;
-  held_files_[read.id] = std::move(file);
-  *held = std::move(read);
+  struct Hold {
+    unsigned long error = 0;
+    win32::UniqueFileHandle file;
+    HeldFile read;
+  };
+  std::optional<Hold> hold = FileStep<Hold>(path, [path] {
+    Hold result;
+    result.error = HoldFileToRun(path, &result.file, &result.read.security, &result.read.identity);
+    return result;
+  });
+  if (!hold) return kFileStepStalled;
+  if (hold->error != ERROR_SUCCESS) return hold->error;
+  hold->read.id = ++last_hold_;
+  held_files_[hold->read.id] = std::move(hold->file);
+  *held = std::move(hold->read);
   return ERROR_SUCCESS;
 }
 void SystemPlatform::ReleaseFile(HeldFileId id) { held_files_.erase(id); }
 unsigned long SystemPlatform::ReadFileIdentity(const std::string& path, FileIdentity* identity) {
-  return varnok::ReadFileIdentity(path, identity);
+  using Read = std::pair<unsigned long, FileIdentity>;
+  const std::optional<Read> read = FileStep<Read>(path, [path] {
+    Read result;
+    result.first = varnok::ReadFileIdentity(path, &result.second);
+    return result;
+  });
+  if (!read) return kFileStepStalled;
+  if (read->first == 0) *identity = read->second;
+  return read->first;
 }
 unsigned long SystemPlatform::ReadVolumeFacts(const std::string& root, VolumeFacts* facts) {
-  return varnok::ReadVolumeFacts(root, facts);
+  using Read = std::pair<unsigned long, VolumeFacts>;
+  const std::optional<Read> read = FileStep<Read>(root, [root] {
+    Read result;
+    result.first = varnok::ReadVolumeFacts(root, &result.second);
+    return result;
+  });
+  if (!read) return kFileStepStalled;
+  if (read->first == 0) *facts = read->second;
+  return read->first;
 }
 bool SystemPlatform::IsAdministrator(const std::string& sid) {
   return administrators_.Get(sid, [](const std::string& asked) {

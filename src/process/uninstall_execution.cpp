@@ -47,8 +47,8 @@ int RunInOwnerSession(LaunchPlatform& platform, ShellWatch& shells, const Launch
 }
 
 int RunDirectly(LaunchPlatform& platform, ShellWatch& shells, const std::string& program,
-                const std::string& arguments, std::unique_ptr<LaunchRemains>* remains,
-                bool installer_removal, HeldFileId held) {
+                const std::string& arguments, const std::string& temp_folder,
+                std::unique_ptr<LaunchRemains>* remains, bool installer_removal, HeldFileId held) {
   // A 64-bit program started through Sysnative knows its folder as System32.
   const std::string as_seen = AsStartedProgramSeesIt(program, platform.WindowsDirectory());
   // A window in session 0 is on a desktop nobody sees; in a user's session someone may answer it.
@@ -57,7 +57,7 @@ int RunDirectly(LaunchPlatform& platform, ShellWatch& shells, const std::string&
   shells.BeforeLaunch();
   const int result = platform.ExecuteFile(
       CommandLineOf(as_seen, arguments), program, FolderOf(as_seen), kUninstallTimeoutMinutes,
-      stuck_window_ms, watched ? remains : nullptr, installer_removal, held);
+      stuck_window_ms, watched ? remains : nullptr, installer_removal, held, temp_folder);
   shells.AfterLaunch();
   return result;
 }
@@ -88,17 +88,33 @@ struct Launch {
   std::optional<FileIdentity> image;      // in the owner's session: the file it must be
 };
 
-int LaunchOnce(LaunchPlatform& platform, ShellWatch& shells, const LaunchTarget& target,
-               const Launch& launch, unsigned long user_timeout_ms,
-               std::unique_ptr<LaunchRemains>* remains) {
+int LaunchOnce(LaunchPlatform& platform, ShellWatch& shells, PrivateTempFolders& temps,
+               const LaunchTarget& target, const Launch& launch, unsigned long user_timeout_ms,
+               std::string* remarks, std::unique_ptr<LaunchRemains>* remains) {
   if (!launch.in_owner_session) {
-    return RunDirectly(platform, shells, launch.program, launch.arguments, remains,
+    std::string temp_folder;
+    if (platform.IsRunningAsSystem()) {
+      if (const unsigned long error = temps.ForLaunch(&temp_folder)) {
+        *remarks = "Uninstaller not run as SYSTEM: its private temporary folder could not be "
+                   "created (error " + std::to_string(error) + ").";
+        return static_cast<int>(error);
+      }
+    }
+    return RunDirectly(platform, shells, launch.program, launch.arguments, temp_folder, remains,
                        launch.installer_removal, launch.held);
   }
   LaunchTarget timed = target;
   timed.user_timeout_ms = user_timeout_ms;
   return RunInOwnerSession(platform, shells, timed, launch.program, launch.arguments, launch.msi,
                            launch.image);
+}
+
+// What is left of `limit_ms` since `started`: nothing once it is spent, however late the clock
+// woke.
+unsigned long TimeLeft(LaunchPlatform& platform, unsigned long long started,
+                       unsigned long limit_ms) {
+  const unsigned long long spent = std::max(started, platform.NowMs()) - started;
+  return spent >= limit_ms ? 0 : static_cast<unsigned long>(limit_ms - spent);
 }
 
 int RefuseNonLocal(const std::string& path, std::string* remarks) {
@@ -337,9 +353,9 @@ FileToRun PrepareFileToRun(LaunchPlatform& platform, const RowAccess& access,
 }
 
 int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
-                            InstallerLockWait& installer, const UninstallCommand& command,
-                            const LaunchTarget& target, std::string* remarks,
-                            std::unique_ptr<LaunchRemains>* remains) {
+                            InstallerLockWait& installer, PrivateTempFolders& temps,
+                            const UninstallCommand& command, const LaunchTarget& target,
+                            std::string* remarks, std::unique_ptr<LaunchRemains>* remains) {
   remarks->clear();
   if (command.command_line.empty()) {
     *remarks = "Uninstall command could not be constructed";
@@ -353,26 +369,35 @@ int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
   if (refused) return *refused;
   launch.installer_removal = command.is_msi || target.windows_installer ||
                              EqualsNoCase(GetFileName(target.file), "msiexec.exe");
+  // In the owner's session the row's time-out covers the waits for the lock too.
   const unsigned long long started = platform.NowMs();
-  if (launch.installer_removal) installer.BeforeLaunch();
-  const int result = LaunchOnce(platform, shells, target, launch, target.user_timeout_ms, remains);
+  const auto wait_limit = [&] {
+    return launch.in_owner_session ? TimeLeft(platform, started, target.user_timeout_ms)
+                                   : kNoInstallerWaitLimit;
+  };
+  if (launch.installer_removal) installer.BeforeLaunch(wait_limit());
+  unsigned long user_timeout_ms = TimeLeft(platform, started, target.user_timeout_ms);
+  if (launch.in_owner_session && user_timeout_ms == 0) {
+    LogError("operation : ExecuteUninstallCommand; status : failure; remarks : \"Not started: "
+             "waiting for Windows Installer used up the time-out of this row's launch.\";");
+    *remarks = "Waiting for Windows Installer used up the time-out of this row's launch.";
+    return kOwnerBudgetSpent;
+  }
+  const int result =
+      LaunchOnce(platform, shells, temps, target, launch, user_timeout_ms, remarks, remains);
   if (result != kInstallerBusy) return result;
   // Another installation started between the look at the lock and the uninstaller's own, or an
   // executable drove Windows Installer without the row saying so.
   LogInfo("operation : ExecuteUninstallCommand; remarks : \"The uninstaller exited 1618: another "
           "installation was in progress. Waiting for Windows Installer and trying once more.\";");
-  installer.BeforeLaunch();
-  unsigned long user_timeout_ms = target.user_timeout_ms;
-  if (launch.in_owner_session) {
-    // The row's time-out covers both launches: a launch in the user's session with none left
-    // would not be waited for at all.
-    const unsigned long long spent = std::max(started, platform.NowMs()) - started;
-    if (spent >= user_timeout_ms) {
-      LogError("operation : ExecuteUninstallCommand; status : failure; remarks : \"Not tried "
-               "again: the time-out of this row's launch is used up.\";");
-      return result;
-    }
-    user_timeout_ms -= static_cast<unsigned long>(spent);
+  installer.BeforeLaunch(wait_limit());
+  // The row's time-out covers both launches: a launch in the user's session with none left would
+  // not be waited for at all.
+  user_timeout_ms = TimeLeft(platform, started, target.user_timeout_ms);
+  if (launch.in_owner_session && user_timeout_ms == 0) {
+    LogError("operation : ExecuteUninstallCommand; status : failure; remarks : \"Not tried "
+             "again: the time-out of this row's launch is used up.\";");
+    return result;
   }
   if (launch.as_system) {
     // The first launch has released the file: it is judged and held again.
@@ -383,9 +408,9 @@ int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
       return kUntrustedUninstaller;
     }
     launch.held = again.id;
-    return LaunchOnce(platform, shells, target, launch, user_timeout_ms, remains);
+    return LaunchOnce(platform, shells, temps, target, launch, user_timeout_ms, remarks, remains);
   }
-  return LaunchOnce(platform, shells, target, launch, user_timeout_ms, remains);
+  return LaunchOnce(platform, shells, temps, target, launch, user_timeout_ms, remarks, remains);
 }
 
 }  // namespace varnok

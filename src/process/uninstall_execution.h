@@ -6,6 +6,7 @@
 
 #include "process/installer_lock.h"
 #include "process/launch_platform.h"
+#include "process/private_temp.h"
 #include "process/row_files.h"
 #include "process/shell_watch.h"
 #include "uninstall/uninstall_command.h"
@@ -66,14 +67,17 @@ FileToRun PrepareFileToRun(LaunchPlatform& platform, const RowAccess& access,
 // Around every launch, `shells` restores the desktop shell of any session that lost it. Before
 // msiexec or the uninstaller of a Windows Installer row, `installer` waits while another
 // installation holds Windows Installer's lock. A launch of any row that exits 1618 (another
-// installation is in progress) is made once more after `installer` has waited again, within the
-// row's time-out in its owner's session. In session 0, where nobody can answer a window, a
-// direct launch that shows one and does nothing for kStuckWindowIdleMs is ended (258), and one
-// that ends on its own hands what it left running to `remains` (when given), so that those can
-// be watched the same way.
+// installation is in progress) is made once more after `installer` has waited again. In the
+// owner's session the row's time-out covers the waits and both launches; a row with none of it
+// left after a wait is not started (1460). A direct launch as SYSTEM gets a private temporary
+// folder from `temps` as TEMP and TMP, and is not started when none can be made (its error).
+// In session 0, where nobody can answer a window, a direct launch that shows one and does
+// nothing for kStuckWindowIdleMs is ended (258), and one that ends on its own hands what it left
+// running to `remains` (when given), so that those can be watched the same way.
 int ExecuteUninstallCommand(LaunchPlatform& platform, ShellWatch& shells,
-                            InstallerLockWait& installer, const UninstallCommand& command,
-                            const LaunchTarget& target, std::string* remarks,
+                            InstallerLockWait& installer, PrivateTempFolders& temps,
+                            const UninstallCommand& command, const LaunchTarget& target,
+                            std::string* remarks,
                             std::unique_ptr<LaunchRemains>* remains = nullptr);
 
 // A per-user row under LocalSystem whose owner has no session: the ERROR line, and the remarks

@@ -9,6 +9,12 @@ std::vector<UninstallEntry> MachineRunEnvironment::GetUninstallEntries() {
                                      !platform_.IsWindows64Bit());
 }
 
+bool MachineRunEnvironment::IsRunningAsSystem() { return platform_.IsRunningAsSystem(); }
+
+void MachineRunEnvironment::SetWorkDeadline(unsigned long long ms) {
+  if (deadline_) deadline_->Set(ms);
+}
+
 bool MachineRunEnvironment::IsUninstallEntryPresent(const UninstallEntry& entry) {
   return varnok::IsUninstallEntryPresent(registry_, entry);
 }
@@ -69,16 +75,22 @@ RecognizedTechnology MachineRunEnvironment::RecognizeTechnology(const RowAccess&
   return varnok::RecognizeTechnology(entry, GetRowValueNames(registry_, entry), uninstaller, files);
 }
 
+std::string MachineRunEnvironment::TakeStalledStep() { return platform_.TakeStalledStep(); }
+
 int MachineRunEnvironment::ExecuteUninstallCommand(const UninstallEntry&,
                                                    const UninstallCommand& command,
                                                    const LaunchTarget& target,
                                                    std::string* remarks,
                                                    std::unique_ptr<LaunchRemains>* remains) {
-  return varnok::ExecuteUninstallCommand(platform_, shells_, installer_, command, target, remarks,
-                                         remains);
+  return varnok::ExecuteUninstallCommand(platform_, shells_, installer_, temps_, command, target,
+                                         remarks, remains);
 }
 
 void MachineRunEnvironment::RestoreDesktopShell() { shells_.AtRunEnd(); }
+
+void MachineRunEnvironment::EndRow(bool launch_may_run) { temps_.AfterRow(launch_may_run); }
+
+void MachineRunEnvironment::EndRun() { temps_.AtRunEnd(); }
 
 namespace {
 

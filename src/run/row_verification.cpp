@@ -1,5 +1,7 @@
 #include "run/row_verification.h"
 
+#include <algorithm>
+
 #include "log/log.h"
 #include "process/process_launch.h"
 
@@ -58,15 +60,18 @@ bool WindowAppears(RunEnvironment& env, LaunchRemains& remains, LaunchWindow* wi
 
 }  // namespace
 
-bool WaitUntilGone(RunEnvironment& env, const UninstallEntry& entry, LaunchRemains* remains) {
+bool WaitUntilGone(RunEnvironment& env, const UninstallEntry& entry, LaunchRemains* remains,
+                   unsigned long long limit_ms) {
   const std::unique_ptr<KeyChangeWatch> watch = env.WatchUninstallKey(entry);
   HelperWatch helpers(remains);
+  const unsigned long long started = env.NowMs();
+  const unsigned long long stop = limit_ms > ~0ULL - started ? ~0ULL : started + limit_ms;
   bool present = env.IsUninstallEntryPresent(entry);
   bool stuck = false;
   unsigned step = 0;
-  while (present && !stuck && step < kVerifyLimitMs) {
+  while (present && !stuck && step < kVerifyLimitMs && env.NowMs() < stop) {
     step += kVerifyStepMs;
-    const unsigned long long deadline = env.NowMs() + step;
+    const unsigned long long deadline = std::min(env.NowMs() + step, stop);
     for (unsigned long long now = env.NowMs(); present && !stuck && now < deadline;
          now = env.NowMs()) {
       unsigned long long slice = deadline - now;

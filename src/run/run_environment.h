@@ -23,6 +23,9 @@ class RunEnvironment {
  public:
   virtual ~RunEnvironment() = default;
   virtual std::vector<UninstallEntry> GetUninstallEntries() = 0;
+  virtual bool IsRunningAsSystem() = 0;
+  // The run must have ended `ms` from now (see RunDeadline); the inventory has been read.
+  virtual void SetWorkDeadline(unsigned long long ms) = 0;
   virtual bool IsUninstallEntryPresent(const UninstallEntry& entry) = 0;
   virtual std::string GetMsiexecPath() = 0;
 
@@ -50,6 +53,9 @@ class RunEnvironment {
   virtual RecognizedTechnology RecognizeTechnology(const RowAccess& access,
                                                    const UninstallEntry& entry,
                                                    const std::string& uninstaller) = 0;
+  // The path of a file step above that gave up since the last call, or empty (see
+  // LaunchPlatform::TakeStalledStep).
+  virtual std::string TakeStalledStep() = 0;
 
   // Runs the command built for `entry` (see ExecuteUninstallCommand); returns the exit code and
   // fills `remarks`, and `remains` with what a launch watched in session 0 left running.
@@ -57,6 +63,11 @@ class RunEnvironment {
                                       const LaunchTarget& target, std::string* remarks,
                                       std::unique_ptr<LaunchRemains>* remains) = 0;
   virtual void RestoreDesktopShell() = 0;
+  // After a row that was launched: its launches' private temporary folders are removed unless
+  // something they started may still run (see PrivateTempFolders).
+  virtual void EndRow(bool launch_may_run) = 0;
+  // At the end of the run: the private temporary folders left are removed as far as possible.
+  virtual void EndRun() = 0;
   // Wakes when the Uninstall key that holds `entry` changes (or, where that cannot be watched,
   // only at the end of each wait). Watching starts here, so a row that leaves after this call
   // is never missed.

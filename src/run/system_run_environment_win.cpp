@@ -6,9 +6,9 @@
 
 namespace varnok {
 
-RunEnvironment& SystemRunEnvironment() {
+RunEnvironment& SystemRunEnvironment(RunDeadline& deadline) {
   static MachineRunEnvironment environment(SystemRegistry(), SystemLaunchPlatform(),
-                                           SystemValueExpander());
+                                           SystemValueExpander(), &deadline);
   return environment;
 }
 

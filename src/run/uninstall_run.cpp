@@ -1,5 +1,6 @@
 #include "run/uninstall_run.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -12,6 +13,7 @@
 #include "process/uninstall_execution.h"
 #include "run/bundles.h"
 #include "run/row_verification.h"
+#include "run/run_deadline.h"
 #include "uninstall/classify.h"
 #include "uninstall/shared_uninstaller.h"
 #include "uninstall/uninstall_command.h"
@@ -127,10 +129,14 @@ class Run {
   const RunCounters& counters() const { return counters_; }
 
  private:
+  void HandleRow(const UninstallEntry& entry);
   void ProcessEntry(UninstallEntry entry);
   void ProcessPerUserEntry(const UninstallEntry& entry);
   bool PassesVersionRule(const UninstallEntry& entry);
   bool AccessRefused(const RowAccess& access);
+  unsigned long long OwnerTimeLeft();
+  bool OwnerTimeSpent(const RowAccess& access);
+  bool StepStalled();
   bool ExpandValues(const RowAccess& access, UninstallEntry* entry);
   void RefuseExpansion(const ExpandSzValue& value, const ExpandedText& expanded);
   bool PassesSharedUninstallerGuard(const UninstallEntry& entry, const RowAccess& access,
@@ -138,6 +144,9 @@ class Run {
   bool MainVersionUnreadable(const std::string& main_exe, const FileVersionInfo& read);
   void RunAndVerify(const UninstallEntry& entry, const UninstallCommand& command,
                     const LaunchTarget& target, const HandledProduct& product, bool main_bundle);
+  void LaunchAndVerify(const UninstallEntry& entry, const UninstallCommand& command,
+                       const LaunchTarget& target, const HandledProduct& product, bool main_bundle,
+                       std::unique_ptr<LaunchRemains>* remains);
   InstallerTechnology RecognizeTechnology(const UninstallEntry& entry, const RowAccess& access,
                                           const LocatedUninstaller& located);
   void FailRow(int code, const std::string& remarks);
@@ -148,11 +157,17 @@ class Run {
   RunEnvironment& env_;
   RunCounters counters_;
   std::set<HandledProduct> handled_products_;
-  // Time the launches of each owner's per-user rows have taken in this run, in ms.
+  // Time each owner's per-user rows have taken in this run, in ms: everything done for them
+  // (file steps, lock waits, launches, verification), so that one user's rows cannot hold the
+  // agent for more than one time-out.
   std::map<std::string, unsigned long long> owner_time_spent_;
   // What each owner's per-user rows have written to the log, and how many were taken on.
   LogOwnerBudgets log_budgets_;
   std::map<std::string, int> owner_rows_;
+  // The row being handled: its owner (empty unless it runs in its owner's session) and when it
+  // began.
+  std::string row_owner_;
+  unsigned long long row_started_ = 0;
 };
 
 int Run::Execute() {
@@ -172,24 +187,39 @@ int Run::Execute() {
   counters_.name_hits = static_cast<int>(hits.size());
   LogInfo("operation : app_varnok; remarks : \"Name hits (%s): %d;\";",
           options_.NameMatchText.c_str(), counters_.name_hits);
+  env_.SetWorkDeadline(WorkDeadlineMs(WorkOf(hits, env_.IsRunningAsSystem())));
   OrderByOwnerThenBundle(&hits);
   LogInfo("operation : app_varnok; remarks : \"Order: main bundle/Package Cache EXE first; nested "
           "MSI last if a bundle exists.\";");
-  for (const UninstallEntry& entry : hits) {
-    if (IsPerUserRoot(entry.root)) {
-      ProcessPerUserEntry(entry);
-    } else {
-      ProcessEntry(entry);
-    }
-  }
+  for (const UninstallEntry& entry : hits) HandleRow(entry);
   log_budgets_.LogSummaries();
 
   env_.RestoreDesktopShell();
+  env_.EndRun();
+  // Every name hit is skipped or handled, and every handled row succeeded or failed: a row that
+  // failed before the guard (a path refused, an owner without a session, a spent budget) passed
+  // the version rule and counts as a version hit that failed.
+  counters_.version_hits = counters_.success + counters_.failed;
   LogInfo("operation : app_varnok; status : summary; name_hits : %d; version_hits : %d; "
           "skipped_version : %d; success : %d; failed : %d;",
           counters_.name_hits, counters_.version_hits, counters_.skipped_version,
           counters_.success, counters_.failed);
   return ChooseExitCode();
+}
+
+// Charges everything done for a row in its owner's session to that owner.
+void Run::HandleRow(const UninstallEntry& entry) {
+  row_owner_.clear();
+  row_started_ = env_.NowMs();
+  (void)env_.TakeStalledStep();  // a step of an earlier row, which has failed already
+  if (IsPerUserRoot(entry.root)) {
+    ProcessPerUserEntry(entry);
+  } else {
+    ProcessEntry(entry);
+  }
+  if (row_owner_.empty()) return;
+  const unsigned long long ended = std::max(row_started_, env_.NowMs());
+  owner_time_spent_[row_owner_] += ended - row_started_;
 }
 
 void Run::ProcessEntry(UninstallEntry entry) {
@@ -222,6 +252,7 @@ void Run::ProcessEntry(UninstallEntry entry) {
   // LocalSystem is handled as its owner or not at all.
   const RowAccess access = env_.GetRowAccess(entry);
   if (AccessRefused(access)) return;
+  if (OwnerTimeSpent(access)) return;
   // A machine-wide row is trusted for what it says only while users cannot write its key.
   if (const std::optional<std::string> refusal = env_.CheckRowKey(entry)) {
     FailRow(kUntrustedUninstaller, *refusal);
@@ -234,6 +265,7 @@ void Run::ProcessEntry(UninstallEntry entry) {
   LocatedUninstaller located;
   if (!IsMsiEntry(entry)) {
     located = env_.LocateUninstaller(access, CommandSource(entry, options_), entry.install_location);
+    if (StepStalled()) return;
     if (!located.refused_path.empty()) {
       RefusePath(located.refused_path);
       return;
@@ -245,6 +277,7 @@ void Run::ProcessEntry(UninstallEntry entry) {
   const HeldFileRelease release(env_, &prepared.held);
   if (!IsMsiEntry(entry) && !located.file.empty()) {
     prepared = env_.PrepareFileToRun(access, located.file);
+    if (StepStalled()) return;
     if (prepared.refused != 0) {
       FailRow(prepared.refused, prepared.remarks);
       return;
@@ -255,7 +288,6 @@ void Run::ProcessEntry(UninstallEntry entry) {
     if (!refused) ++counters_.skipped_version;
     return;
   }
-  ++counters_.version_hits;
 
   // The builder splits the stored command where the search did.
   const std::string chosen = located.executable;
@@ -263,6 +295,7 @@ void Run::ProcessEntry(UninstallEntry entry) {
     return !chosen.empty() && candidate == chosen;
   };
   const InstallerTechnology technology = RecognizeTechnology(entry, access, located);
+  if (StepStalled()) return;
   const UninstallCommand command = BuildUninstallCommand(
       entry, options_.ExeArgs, env_.GetMsiexecPath(), split_as_located, technology);
   if (command.command_line.empty()) {
@@ -415,6 +448,41 @@ void Run::FailRow(int code, const std::string& remarks) {
   ++counters_.failed;
 }
 
+// What is left of the 30 minutes of the row's owner, the row in progress included.
+unsigned long long Run::OwnerTimeLeft() {
+  const unsigned long long spent = owner_time_spent_[row_owner_] +
+                                   (std::max(row_started_, env_.NowMs()) - row_started_);
+  return spent >= kUninstallTimeoutMs ? 0 : kUninstallTimeoutMs - spent;
+}
+
+// A row in its owner's session, once that owner's rows have used their time: failed with the
+// budget's line, before anything of it is done.
+bool Run::OwnerTimeSpent(const RowAccess& access) {
+  if (access.route != RowAccess::Route::kOwnerSession) return false;
+  row_owner_ = access.owner_sid;
+  if (OwnerTimeLeft() > 0) return false;
+  LogError("operation : app_varnok; status : failure; remarks : \"Per-user uninstaller not "
+           "run: the uninstallers of this user's rows have used the 30-minute time-out of "
+           "this run\"; sid : \"%s\";",
+           access.owner_sid.c_str());
+  FailRow(kOwnerBudgetSpent, "The 30-minute time-out of this user's rows is used up.");
+  return true;
+}
+
+// A file step of the row that gave up (a file held open by an opportunistic lock, say): what it
+// would have told the run is not known, so the row fails, and the agent tries again later.
+bool Run::StepStalled() {
+  const std::string path = env_.TakeStalledStep();
+  if (path.empty()) return false;
+  LogError("operation : app_varnok; status : failure; remarks : \"A file step did not finish "
+           "within %d s (another program may hold the file); nothing of the row is run. Retry "
+           "later.\"; file_path : \"%s\"; error_code : %d;",
+           static_cast<int>(kFileStepTimeoutMs / 1000), path.c_str(),
+           static_cast<int>(kFileStepStalled));
+  FailRow(static_cast<int>(kFileStepStalled), "A file step did not finish in time: " + path + ".");
+  return true;
+}
+
 void Run::RefusePath(const std::string& path) {
   LogError("operation : app_varnok; status : failure; remarks : \"Path refused: only a local "
            "absolute path (X:\\...) is opened or run; UNC, device and relative paths are not\"; "
@@ -458,12 +526,20 @@ bool Run::PassesSharedUninstallerGuard(const UninstallEntry& entry, const RowAcc
     return false;
   }
   const std::string main_exe = env_.FindMainExecutable(access, folder, entry.display_name);
+  if (StepStalled()) {
+    *refused = true;
+    return false;
+  }
   if (main_exe.empty()) {
     LogInfo("operation : app_varnok; remarks : \"No second EXE next to Uninstall.exe. Registry "
             "version already matched; using Uninstall.exe.\";");
     return true;
   }
   const FileVersionInfo read = env_.GetFileVersion(access, main_exe);
+  if (StepStalled()) {
+    *refused = true;
+    return false;
+  }
   const std::string& file_version = read.version;
   const std::string folder_version = ExtractVersionFromText(GetParentPath(main_exe));
   const std::string name_version = ExtractVersionFromText(GetFileName(main_exe));
@@ -511,29 +587,27 @@ bool Run::MainVersionUnreadable(const std::string& main_exe, const FileVersionIn
   return true;
 }
 
+// The row's private temporary folders go as soon as nothing its launch started still runs.
 void Run::RunAndVerify(const UninstallEntry& entry, const UninstallCommand& command,
-                       const LaunchTarget& launch, const HandledProduct& product,
+                       const LaunchTarget& target, const HandledProduct& product,
                        bool main_bundle) {
+  std::unique_ptr<LaunchRemains> remains;
+  LaunchAndVerify(entry, command, target, product, main_bundle, &remains);
+  LaunchWindow window;
+  env_.EndRow(!remains || !remains->ReadActivity(&window).process_ids.empty());
+}
+
+void Run::LaunchAndVerify(const UninstallEntry& entry, const UninstallCommand& command,
+                          const LaunchTarget& launch, const HandledProduct& product,
+                          bool main_bundle, std::unique_ptr<LaunchRemains>* remains) {
   LaunchTarget target = launch;
   const bool owner_session = target.access.route == RowAccess::Route::kOwnerSession;
   if (owner_session) {
-    // One owner's rows share one time-out: a user cannot hold the agent for 30 minutes per row.
-    const unsigned long long spent = owner_time_spent_[target.access.owner_sid];
-    if (spent >= kUninstallTimeoutMs) {
-      LogError("operation : app_varnok; status : failure; remarks : \"Per-user uninstaller not "
-               "run: the uninstallers of this user's rows have used the 30-minute time-out of "
-               "this run\"; sid : \"%s\";",
-               target.access.owner_sid.c_str());
-      FailRow(kOwnerBudgetSpent, "The 30-minute time-out of this user's rows is used up.");
-      return;
-    }
-    target.user_timeout_ms = static_cast<unsigned long>(kUninstallTimeoutMs - spent);
+    if (OwnerTimeSpent(target.access)) return;
+    target.user_timeout_ms = static_cast<unsigned long>(OwnerTimeLeft());
   }
   std::string remarks;
-  std::unique_ptr<LaunchRemains> remains;
-  const unsigned long long started = env_.NowMs();
-  const int exit_code = env_.ExecuteUninstallCommand(entry, command, target, &remarks, &remains);
-  if (owner_session) owner_time_spent_[target.access.owner_sid] += env_.NowMs() - started;
+  const int exit_code = env_.ExecuteUninstallCommand(entry, command, target, &remarks, remains);
   LogInfo("operation : app_varnok; exit_code : %d;", exit_code);
   if (exit_code == 1605) {
     LogInfo("operation : app_varnok; remarks : \"MSI 1605 = product not installed anymore. "
@@ -551,7 +625,7 @@ void Run::RunAndVerify(const UninstallEntry& entry, const UninstallCommand& comm
     LogInfo("operation : app_varnok; remarks : \"VERIFY: registry key gone. SUCCESS.\";");
     ++counters_.success;
     if (main_bundle) handled_products_.insert(product);
-    EndOrphanWindows(env_, remains.get());
+    EndOrphanWindows(env_, remains->get());
     return;
   }
   if (main_bundle) {
@@ -559,17 +633,25 @@ void Run::RunAndVerify(const UninstallEntry& entry, const UninstallCommand& comm
             "present. Marking bundle success; nested MSI/EXE will be skipped.\";");
     ++counters_.success;
     handled_products_.insert(product);
-    EndOrphanWindows(env_, remains.get());
+    EndOrphanWindows(env_, remains->get());
     return;
   }
   LogInfo("operation : app_varnok; remarks : \"VERIFY: process ok but registry key still present. "
           "Check manually.\";");
-  if (WaitUntilGone(env_, entry, remains.get())) {
+  // An owner's row is waited for only within what is left of the owner's time.
+  const unsigned long long limit = owner_session ? OwnerTimeLeft() : kNoVerificationLimit;
+  if (WaitUntilGone(env_, entry, remains->get(), limit)) {
     ++counters_.success;
-    EndOrphanWindows(env_, remains.get());
-  } else {
-    ++counters_.failed;
+    EndOrphanWindows(env_, remains->get());
+    return;
   }
+  if (limit < kVerificationWaitMs) {
+    LogError("operation : app_varnok; status : failure; remarks : \"The wait for the row stopped "
+             "early: this user's rows have used the 30-minute time-out of this run\"; sid : "
+             "\"%s\";",
+             target.access.owner_sid.c_str());
+  }
+  ++counters_.failed;
 }
 
 int Run::ChooseExitCode() {

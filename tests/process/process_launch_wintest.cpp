@@ -180,7 +180,7 @@ TEST_F(ExecuteFileTest, AFileHeldToRunCannotBeChangedUntilItsProgramHasBeenCreat
   // Handed to a launch, it is let go as soon as the program has been created: the program
   // itself may delete it, as an uninstaller's copy deletes the original.
   EXPECT_EQ(platform.ExecuteFile("\"" + exe_ + "\" 0 --delete-file \"" + held_exe + "\"", exe_, app_, 1, 0,
-                                 nullptr, false, held.id),
+                                 nullptr, false, held.id, ""),
             0);
   EXPECT_FALSE(testing::FileExists(held_exe));
   platform.ReleaseFile(held.id);  // a second release does nothing
@@ -206,7 +206,7 @@ TEST_F(LaunchLogTest, AWindowNobodyCanAnswerIsEndedWithinNinetySecondsOnlyWhereW
   session_zero.join();
 
   EXPECT_EQ(watched, 258);
-  EXPECT_GE(watched_ms, kStuckWindowIdleMs);
+  EXPECT_GE(watched_ms, 60000u);
   EXPECT_LT(watched_ms, 90000u);
   EXPECT_EQ(in_session, 258);  // its time-out, not the window
   EXPECT_GE(in_session_ms, 75000u);
@@ -250,10 +250,11 @@ TEST_F(ExecuteFileTest, AnUninstallerThatReadsItsCommandLineAsDelphiDoesIsSilent
   owner.access.session_id = 1;
   ShellWatch shells(SystemLaunchPlatform());
   InstallerLockWait installer(SystemLaunchPlatform());
+  PrivateTempFolders temps(SystemLaunchPlatform());
   std::string remarks;
   for (const LaunchTarget* target : {&direct, &owner}) {
-    EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), shells, installer, command, *target,
-                                      &remarks),
+    EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), shells, installer, temps, command,
+                                      *target, &remarks),
               0);
   }
   EXPECT_EQ(testing::ReadFileBytes(stand_in + ".log"), "silent\nsilent\n");
@@ -403,8 +404,9 @@ TEST_F(ExecuteFileTest, MovedUninstallerIsFoundInItsSearchFolder) {
   std::string remarks;
   ShellWatch shells(SystemLaunchPlatform());
   InstallerLockWait installer(SystemLaunchPlatform());
-  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), shells, installer, command, target,
-                                    &remarks),
+  PrivateTempFolders temps(SystemLaunchPlatform());
+  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), shells, installer, temps, command,
+                                    target, &remarks),
             1641);
   EXPECT_EQ(testing::ReadFileBytes(dir_ / "cwd.txt"), moved);
   EXPECT_EQ(remarks, "");
@@ -412,8 +414,8 @@ TEST_F(ExecuteFileTest, MovedUninstallerIsFoundInItsSearchFolder) {
   ASSERT_TRUE(DeleteFileA((moved + "\\EXIT_WITH.EXE").c_str()));
   target.file = LocateUninstaller(files, command.command_line, {dir_ / "Nowhere"}).file;
   EXPECT_EQ(target.file, "");
-  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), shells, installer, command, target,
-                                    &remarks),
+  EXPECT_EQ(ExecuteUninstallCommand(SystemLaunchPlatform(), shells, installer, temps, command,
+                                    target, &remarks),
             51005);
 }
 

@@ -44,7 +44,8 @@ int Execute(FakeLaunchPlatform& platform, const UninstallCommand& command, const
             std::string* remarks) {
   ShellWatch shells(platform);
   InstallerLockWait installer(platform);
-  return ExecuteUninstallCommand(platform, shells, installer, command, target, remarks);
+  PrivateTempFolders temps(platform);
+  return ExecuteUninstallCommand(platform, shells, installer, temps, command, target, remarks);
 }
 
 LaunchTarget Direct(const std::string& file = "") {
@@ -75,6 +76,7 @@ TEST(ExecuteUninstallCommand, RoutesEachKindOfRow) {
     LaunchTarget target;
     int result;
     std::vector<std::string> calls;
+    unsigned long late_ms = 0;           // how late the clock wakes from the wait
   };
   const Row rows[] = {
       {"machine-wide MSI under SYSTEM", true, Msi(false), Direct(), 0, {msi_direct}},
@@ -210,17 +212,24 @@ TEST(ExecuteUninstallCommand, WindowsInstallerRemovalsWaitWhileAnotherInstallati
   const std::string wait = "installer lock wait 600000";
   LaunchTarget installer_row = Direct("C:\\App\\setup.exe");
   installer_row.windows_installer = true;
+  LaunchTarget users_installer_row = Owner(RowAccess::Route::kOwnerSession, "C:\\App\\setup.exe");
+  users_installer_row.windows_installer = true;
   struct Case {
     const char* what;
     UninstallCommand command;
     LaunchTarget target;
     bool waits;
+    std::string launch = std::string();  // in the owner's session, with what the wait left
   };
   const Case cases[] = {
       {"msiexec, direct", Msi(false), Direct(), true},
-      {"msiexec, in the owner's session", Msi(true), Owner(RowAccess::Route::kOwnerSession), true},
+      {"msiexec, in the owner's session", Msi(true), Owner(RowAccess::Route::kOwnerSession), true,
+       "session 3 [" + kMsiexec + "] [\"" + kMsiexec + "\" /X " + kCode + " /qn /norestart] 1795000"},
       {"the uninstaller of a Windows Installer row", Exe(false, "C:\\App\\setup.exe", "/x"),
        installer_row, true},
+      {"the uninstaller of a user's Windows Installer row, in the owner's session",
+       Exe(true, "C:\\App\\setup.exe", "/x"), users_installer_row, true,
+       "session 3 [C:\\App\\setup.exe] [\"C:\\App\\setup.exe\" /x] 1795000"},
       {"msiexec named in an executable's command", Exe(false, kMsiexec, "/x {A}"), Direct(kMsiexec),
        true},
       {"any other uninstaller", Exe(false, "C:\\App\\u.exe", ""), Direct("C:\\App\\u.exe"), false},
@@ -236,6 +245,9 @@ TEST(ExecuteUninstallCommand, WindowsInstallerRemovalsWaitWhileAnotherInstallati
     ASSERT_EQ(platform.calls.size(), c.waits ? 2u : 1u);
     if (!c.waits) continue;
     EXPECT_EQ(platform.calls[0], wait);  // before the launch
+    if (!c.launch.empty()) {
+      EXPECT_EQ(platform.calls[1], c.launch);
+    }
     const auto lines = testing::TakeLogLines();
     const auto has = [&](const std::string& message) {
       for (const auto& line : lines) {
@@ -257,10 +269,11 @@ TEST(ExecuteUninstallCommand, TheInstallerLockIsWaitedForTenMinutesInARunNotPerR
   platform.installer_lock_held_until = 4 * 60000;  // then again from 5 to 20 minutes
   ShellWatch shells(platform);
   InstallerLockWait installer(platform);
+  PrivateTempFolders temps(platform);
   std::string remarks;
   testing::TakeLogLines();
   auto run = [&] {
-    ExecuteUninstallCommand(platform, shells, installer, Msi(false), Direct(), &remarks);
+    ExecuteUninstallCommand(platform, shells, installer, temps, Msi(false), Direct(), &remarks);
   };
   run();  // 4 minutes
   platform.now_ms = 5 * 60000;
@@ -313,6 +326,7 @@ TEST(ExecuteUninstallCommand, AnUninstallerThatExits1618IsRunOnceMoreWhenWindows
     unsigned long long held_after_ms;    // and from the end of each launch on
     int result;
     std::vector<std::string> calls;
+    unsigned long late_ms = 0;           // how late the clock wakes from the wait
   };
   const Case cases[] = {
       {"an executable", Exe(false, "C:\\App\\setup.exe", "/S"), Direct("C:\\App\\setup.exe"), 1, 0, 3000,
@@ -325,13 +339,17 @@ TEST(ExecuteUninstallCommand, AnUninstallerThatExits1618IsRunOnceMoreWhenWindows
       {"in its owner's session", Msi(true), Owner(RowAccess::Route::kOwnerSession), 1, 0, 3000, 0,
        {msi_as_bob + "1800000", wait + "600000", msi_as_bob + "1796000"}},
       {"nothing left of the owner's time", Msi(true), Owner(RowAccess::Route::kOwnerSession, "", 3000),
-       1, 0, 3000, 1618, {msi_as_bob + "3000", wait + "600000"}},
+       1, 0, 3000, 1618, {msi_as_bob + "3000", wait + "2000"}},
+      {"a clock that wakes late past the owner's time leaves nothing", Msi(true),
+       Owner(RowAccess::Route::kOwnerSession, "", 3000), 1, 0, 3000, 1618,
+       {msi_as_bob + "3000", wait + "2000"}, 700},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FakeLaunchPlatform platform;
     platform.system = true;
     platform.launch_ms = 1000;
+    platform.late_ms = c.late_ms;
     platform.installer_lock_held_until = c.held_until;
     int launches = 0;
     platform.on_launch = [&](const std::string&) {

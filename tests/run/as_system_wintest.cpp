@@ -30,12 +30,14 @@ class AsSystem : public SystemPlatform {
   int ExecuteFile(const std::string& command_line, const std::string& executable,
                   const std::string& working_directory, unsigned minutes,
                   unsigned long stuck_window_ms, std::unique_ptr<LaunchRemains>* remains,
-                  bool installer_removal, HeldFileId held_file) override {
+                  bool installer_removal, HeldFileId held_file,
+                  const std::string& temp_folder) override {
     win32::UniqueFileHandle writer(::CreateFileA(executable.c_str(), GENERIC_WRITE, 7, nullptr,
                                                  OPEN_EXISTING, 0, nullptr));
     write_errors.push_back(writer ? 0 : ::GetLastError());
     return SystemPlatform::ExecuteFile(command_line, executable, working_directory, minutes,
-                                       stuck_window_ms, remains, installer_removal, held_file);
+                                       stuck_window_ms, remains, installer_removal, held_file,
+                                       temp_folder);
   }
   std::vector<DWORD> write_errors;
 

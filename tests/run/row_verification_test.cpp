@@ -148,15 +148,18 @@ TEST(OrphanWindows, AWindowLeftBehindByAGoneRowIsEndedAfterAMinuteOfNothing) {
     Script script;
     bool ended;
     long end_ms;  // on the clock, after the launch at 0 and the row gone at once
+    const char* row_end;  // whether the launch's private temporary folder may go now
   };
   const Case cases[] = {
-      {"an idle question after the files are gone", {0, 0, -1, -1}, true, 60000},
-      {"a helper without a window is left alone after a look of 3 s", {-1, 0, -1, -1}, false, 3000},
-      {"a helper that ends costs nothing more", {-1, 0, 500, -1}, false, 500},
-      {"a question that comes a moment after the row left", {1500, 0, -1, -1}, true, 61500},
-      {"a window at work is left to finish after a minute", {0, 600000, -1, -1}, false, 65000},
-      {"a question whose first seconds are work", {0, 4000, -1, -1}, true, 64000},
-      {"a window that closes ends the watch", {0, 0, 7000, -1}, false, 7000},
+      {"an idle question after the files are gone", {0, 0, -1, -1}, true, 60000, "done"},
+      {"a helper without a window is left alone after a look of 3 s", {-1, 0, -1, -1}, false, 3000,
+       "may run"},
+      {"a helper that ends costs nothing more", {-1, 0, 500, -1}, false, 500, "done"},
+      {"a question that comes a moment after the row left", {1500, 0, -1, -1}, true, 61500, "done"},
+      {"a window at work is left to finish after a minute", {0, 600000, -1, -1}, false, 65000,
+       "may run"},
+      {"a question whose first seconds are work", {0, 4000, -1, -1}, true, 64000, "done"},
+      {"a window that closes ends the watch", {0, 0, 7000, -1}, false, 7000, "done"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -168,6 +171,7 @@ TEST(OrphanWindows, AWindowLeftBehindByAGoneRowIsEndedAfterAMinuteOfNothing) {
     EXPECT_EQ(script->ended_at >= 0, c.ended);
     EXPECT_EQ(Has(outcome, kOrphanLine), c.ended);
     EXPECT_EQ(outcome.end_ms, c.end_ms);
+    EXPECT_EQ(env.row_ends, std::vector<std::string>{c.row_end});
   }
 }
 

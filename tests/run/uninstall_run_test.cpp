@@ -416,7 +416,7 @@ TEST(UninstallRun, APerUserRowIsHandledAsItsOwnerOrNotAtAll) {
   const auto at = std::find(r.lines.begin(), r.lines.end(), tail[0]);
   ASSERT_NE(at, r.lines.end());
   EXPECT_EQ(std::vector<std::string>(at, at + 4), tail);
-  EXPECT_TRUE(Has(r, Summary(2, 0, 1, 0, 1)));
+  EXPECT_TRUE(Has(r, Summary(2, 1, 1, 0, 1)));
   EXPECT_EQ(r.exit_code, 51006);
 
   // In the owner's session the row's file steps and its launch carry that session.
@@ -503,7 +503,7 @@ TEST(UninstallRun, AnExpansionThatCannotBeUsedFailsTheRowBeforeAnythingRuns) {
     EXPECT_TRUE(Has(r, std::string("ERROR operation : app_varnok; status : failure; remarks : \"REG_EXPAND_SZ value ") +
                            c.why + "; nothing of the row is run\"; value_name : \"UninstallString\"; stored : "
                            "\"\"%ProgramFiles%\\C\\uninstall.exe\" /x\"; error_code : " + std::to_string(c.code) + ";"));
-    EXPECT_TRUE(Has(r, Summary(1, 0, 0, 0, 1)));
+    EXPECT_TRUE(Has(r, Summary(1, 1, 0, 0, 1)));
   }
 }
 
@@ -522,7 +522,7 @@ TEST(UninstallRun, OnlyRowsThatMatchAndMayBeHandledAreExpanded) {
   // A REG_SZ text is used as stored, "%" and all.
   ASSERT_EQ(env.launches.size(), 2u);
   EXPECT_EQ(env.launches[1].command.command_line, "\"C:\\%Plain%\\remove.exe\" /S");
-  EXPECT_TRUE(Has(r, Summary(4, 2, 1, 2, 1)));
+  EXPECT_TRUE(Has(r, Summary(4, 3, 1, 2, 1)));
 }
 
 TEST(UninstallRun, MachineWideRowsRunBeforePerUserRows) {
@@ -786,7 +786,7 @@ TEST(UninstallRun, APathThatMayNotBeOpenedFailsTheRow) {
   for (const std::string& probe : env.probes) EXPECT_NE(probe, "main \\\\srv\\share");
   ASSERT_EQ(env.launches.size(), 1u);
   EXPECT_EQ(env.launches[0].registry_path, kU + "Ok");
-  EXPECT_TRUE(Has(r, Summary(3, 1, 0, 1, 2)));
+  EXPECT_TRUE(Has(r, Summary(3, 3, 0, 1, 2)));
 }
 
 TEST(UninstallRun, WhatIfLocatesTheUninstallerToo) {
@@ -896,8 +896,118 @@ TEST(UninstallRun, AnOwnersRowsPastFiftyFailWithOneLineEach) {
   int refusals = 0;
   for (const std::string& line : r.lines) refusals += line.rfind(refused, 0) == 0;
   EXPECT_EQ(refusals, 2);
-  EXPECT_TRUE(Has(r, Summary(53, 51, 0, 51, 2)));
+  EXPECT_TRUE(Has(r, Summary(53, 53, 0, 51, 2)));
   EXPECT_EQ(r.exit_code, 51006);
+}
+
+const std::string kBudgetSpent =
+    "ERROR operation : app_varnok; status : failure; remarks : \"Per-user uninstaller not run: the "
+    "uninstallers of this user's rows have used the 30-minute time-out of this run\"; sid : \"" +
+    std::string(kBob) + "\";";
+
+TEST(UninstallRun, OneBudgetPerOwnerCoversFileStepsLaunchesAndVerification) {
+  struct Case {
+    const char* what;
+    bool per_user;
+    FakeRunEnvironment::Outcome outcome;
+    int rows;
+    bool stall;                // the first 40 rows' locate steps give up after 30 s each
+    size_t launches;
+    long clock_ms;             // when the run ends
+    int budget_lines;          // rows failed with the budget's line
+    bool cut;                  // a wait for a row stopped when the budget ran out
+  };
+  const Case cases[] = {
+      // Before: 20 rows that exit 0 and stay held the agent 20 x 3 minutes.
+      {"rows that stay: the waits for them count", true, {0, "", -1, 0}, 20, false, 10, 1800000, 10,
+       false},
+      {"slow launches and the wait they leave are cut", true, {0, "", -1, 60000}, 20, false, 8, 1800000,
+       12, true},
+      // Forty held files cost 20 minutes, so the next row's launch gets the last 10.
+      {"held files: each stalled step counts", true, {0, "", 0, 600000}, 45, true, 1, 1800000, 4,
+       false},
+      {"machine-wide rows keep their own time-outs", false, {0, "", -1, 60000}, 20, false, 20,
+       20 * 240000, 0, false},
+      // No underflow: the first launch was killed at the budget's end, and the clock woke late.
+      {"a clock that wakes late past the budget leaves nothing", true, {258, "", 0, 31 * 60000}, 2,
+       false, 1, 31 * 60000, 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeRunEnvironment env;
+    for (int i = 0; i < c.rows; ++i) {
+      const std::string key = "R" + std::to_string(100 + i);
+      const std::string exe = "\"C:\\Users\\bob\\" + key + ".exe\"";
+      const UninstallEntry row = c.per_user ? UserRow(kBob, key, "Foo", "1.0", exe) : Row(key, "Foo", "1.0", exe);
+      env.inventory.push_back(row);
+      if (c.per_user) env.access[row.registry_path] = InSession(kBob, 2);
+      env.outcomes[row.registry_path] = c.outcome;
+      if (c.stall && i < 40) env.stalls["locate " + exe] = "C:\\Users\\bob\\" + key + ".exe";
+    }
+    const Result r = RunWith(Options("Foo", "Exact", "1.0"), env);
+    EXPECT_EQ(env.launches.size(), c.launches);
+    EXPECT_EQ(env.clock_ms, c.clock_ms);
+    EXPECT_EQ(std::count(r.lines.begin(), r.lines.end(), kBudgetSpent), c.budget_lines);
+    EXPECT_EQ(Has(r, "ERROR operation : app_varnok; status : failure; remarks : \"The wait for the row "
+                     "stopped early: this user's rows have used the 30-minute time-out of this run\"; "
+                     "sid : \"" + std::string(kBob) + "\";"),
+              c.cut);
+  }
+}
+
+TEST(UninstallRun, AFileStepThatGivesUpFailsOnlyItsRow) {
+  const std::string exe = "\"C:\\Foo\\uninstall.exe\"";
+  const std::string file = "C:\\Foo\\uninstall.exe";
+  struct Case {
+    const char* what;
+    std::string step;  // empty: none gives up
+    bool launched;
+    std::string last_read;  // of the row: nothing more is read once a step has given up
+  };
+  const Case cases[] = {
+      {"locating the uninstaller", "locate " + exe, false, "locate " + exe},
+      {"listing the folder for the guard", "main C:\\Foo", false, "main C:\\Foo"},
+      {"the main program's version", "version C:\\Foo\\foo.exe", false, "version C:\\Foo\\foo.exe"},
+      {"reading the uninstaller's head", "recognize " + file, false, "recognize " + file},
+      {"nothing held", "", true, "recognize " + file},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeRunEnvironment env;
+    env.inventory = {Row("Held", "Foo", "1.0", exe), Row("Next", "Foo", "1.0", "\"C:\\Next\\u.exe\"")};
+    env.main_executables["C:\\Foo"] = "C:\\Foo\\foo.exe";
+    env.file_versions["C:\\Foo\\foo.exe"] = "1.0";
+    if (!c.step.empty()) env.stalls[c.step] = "C:\\Held\\file";
+    const Result r = RunWith(Options("Foo", "Exact", "1.0"), env);
+    std::vector<std::string> launched;
+    for (const auto& launch : env.launches) launched.push_back(launch.registry_path);
+    EXPECT_EQ(launched, c.launched ? (std::vector<std::string>{kU + "Held", kU + "Next"})
+                                   : (std::vector<std::string>{kU + "Next"}));
+    EXPECT_EQ(Has(r, "ERROR operation : app_varnok; status : failure; remarks : \"A file step did not "
+                     "finish within 30 s (another program may hold the file); nothing of the row is "
+                     "run. Retry later.\"; file_path : \"C:\\Held\\file\"; error_code : 1460;"),
+              !c.launched);
+    EXPECT_TRUE(Has(r, c.launched ? Summary(2, 2, 0, 2, 0) : Summary(2, 2, 0, 1, 1)));
+    const auto next = std::find(env.probes.begin(), env.probes.end(), "access " + kU + "Next");
+    ASSERT_NE(next, env.probes.begin());
+    EXPECT_EQ(*(next - 1), c.last_read);
+  }
+}
+
+TEST(UninstallRun, TheWatchdogIsToldTheWorkOnceTheInventoryIsRead) {
+  FakeRunEnvironment env;
+  env.system = true;
+  env.inventory = {Row("A", "Foo", "1.0", "\"C:\\a.exe\""),
+                   UserRow(kBob, "B", "Foo", "1.0", "\"C:\\b.exe\""),
+                   UserRow(kBob, "C", "Foo", "1.0", "\"C:\\c.exe\""),
+                   Row("D", "Other", "1.0", "\"C:\\d.exe\"")};
+  RunWith(Options("Foo", "Exact", "1.0"), env);
+  // One machine-wide row (70 minutes), one owner (40), the run's own 15.
+  EXPECT_EQ(env.deadlines, (std::vector<unsigned long long>{125 * 60000ULL}));
+  FakeRunEnvironment nothing;
+  nothing.inventory = {Row("D", "Other", "1.0", "\"C:\\d.exe\"")};
+  RunWith(Options("Foo", "Exact", "1.0"), nothing);
+  EXPECT_TRUE(nothing.deadlines.empty());  // the start's deadline stays
 }
 
 }  // namespace

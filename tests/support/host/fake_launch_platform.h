@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/strings.h"
@@ -66,6 +67,11 @@ class FakeLaunchPlatform : public LaunchPlatform {
   unsigned long long installer_lock_failing_until = 0;
   unsigned long installer_lock_error = 5;
   unsigned long late_ms = 0;  // how late the clock wakes from each lock wait and sleep
+  // File steps on these paths give up as a held file makes them (see TakeStalledStep).
+  std::set<std::string> stalled_paths;
+  // Private temporary folders: the error of making one (0: made), and of removing each.
+  unsigned long temp_folder_error = 0;
+  std::map<std::string, unsigned long> removal_errors;
 
   // Recorded.
   std::vector<std::string> calls;   // launches and shell restores
@@ -76,6 +82,8 @@ class FakeLaunchPlatform : public LaunchPlatform {
   std::vector<std::string> held_at_launch;  // for each direct launch, the file it held ("": none)
   std::vector<std::string> images;          // for each session launch, the identity it must have
   std::vector<std::string> volume_reads;
+  std::vector<std::string> temp_folders;  // "made <folder>", "removed <folder>", "kept <folder>"
+  std::vector<std::string> launch_temps;  // each direct launch's TEMP; empty: inherited
   int session_queries = 0;
 
   bool IsRunningAsSystem() override { return system; }
@@ -115,7 +123,8 @@ class FakeLaunchPlatform : public LaunchPlatform {
   int ExecuteFile(const std::string& command_line, const std::string& executable,
                   const std::string& working_directory, unsigned minutes,
                   unsigned long stuck_window_ms, std::unique_ptr<LaunchRemains>* remains,
-                  bool installer_removal, HeldFileId held_file) override {
+                  bool installer_removal, HeldFileId held_file,
+                  const std::string& temp_folder) override {
     const auto held = held_files_.find(held_file);
     held_at_launch.push_back(held == held_files_.end() ? std::string() : held->second);
     ReleaseFile(held_file);  // once the program has been created
@@ -124,11 +133,24 @@ class FakeLaunchPlatform : public LaunchPlatform {
                     (stuck_window_ms ? " stuck-window " + std::to_string(stuck_window_ms) : "") +
                     (remains ? " keeps remains" : "") + (installer_removal ? " installer" : "") +
                     Acting());
+    launch_temps.push_back(temp_folder);
     now_ms += launch_ms;
     if (remains && make_remains) *remains = make_remains();
     return on_launch ? on_launch(executable) : result;
   }
   std::string GetMsiexecPath() override { return msiexec; }
+  unsigned long CreatePrivateTempFolder(std::string* folder) override {
+    if (temp_folder_error != 0) return temp_folder_error;
+    *folder = "C:\\Windows\\Temp\\private-" + std::to_string(++made_folders_);
+    temp_folders.push_back("made " + *folder);
+    return 0;
+  }
+  unsigned long RemoveFolderTree(const std::string& folder) override {
+    const auto it = removal_errors.find(folder);
+    const unsigned long error = it == removal_errors.end() ? 0 : it->second;
+    temp_folders.push_back((error ? "kept " : "removed ") + folder);
+    return error;
+  }
   InstallerLockState WaitForInstallerLock(unsigned long timeout_ms) override {
     using Status = InstallerLockState::Status;
     if (now_ms < installer_lock_failing_until) return {Status::kFailed, installer_lock_error};
@@ -169,18 +191,25 @@ class FakeLaunchPlatform : public LaunchPlatform {
     return directories.count(path) != 0;
   }
   std::vector<std::string> ListFiles(const std::string& folder) override {
+    if (Stalls(folder)) return {};
     probes.push_back("list " + folder + Acting());
     const auto it = listings.find(folder);
     return it == listings.end() ? std::vector<std::string>() : it->second;
   }
   int64_t QueryFileSize(const std::string& path) override {
+    if (Stalls(path)) return -1;
     probes.push_back("size " + path + Acting());
     const auto it = sizes.find(path);
     return it == sizes.end() ? -1 : it->second;
   }
   FileVersionInfo ReadFileVersion(const std::string& path) override {
-    probes.push_back("version " + path + Acting());
     FileVersionInfo info;
+    if (Stalls(path)) {
+      info.failure = FileVersionInfo::Failure::kSizeFailed;
+      info.error = kFileStepStalled;
+      return info;
+    }
+    probes.push_back("version " + path + Acting());
     const auto it = versions.find(path);
     const auto error = version_errors.find(path);
     if (error != version_errors.end()) {
@@ -196,6 +225,7 @@ class FakeLaunchPlatform : public LaunchPlatform {
   }
   unsigned long ReadFileHead(const std::string& path, size_t max_bytes,
                              std::string* bytes) override {
+    if (Stalls(path)) return kFileStepStalled;
     probes.push_back("head " + path + Acting());
     const auto it = contents.find(path);
     if (it == contents.end()) return 2;
@@ -203,10 +233,12 @@ class FakeLaunchPlatform : public LaunchPlatform {
     return 0;
   }
   unsigned long ReadFileSecurity(const std::string& path, FileSecurity* security) override {
+    if (Stalls(path)) return kFileStepStalled;
     security_reads.push_back(path + Acting());
     return SecurityOf(path, security);
   }
   unsigned long HoldFile(const std::string& path, HeldFile* held) override {
+    if (Stalls(path)) return kFileStepStalled;
     holds.push_back(path + Acting());
     security_reads.push_back(path + Acting());
     const auto error = hold_errors.find(path);
@@ -221,6 +253,7 @@ class FakeLaunchPlatform : public LaunchPlatform {
   }
   void ReleaseFile(HeldFileId id) override { held_files_.erase(id); }
   unsigned long ReadFileIdentity(const std::string& path, FileIdentity* identity) override {
+    if (Stalls(path)) return kFileStepStalled;
     probes.push_back("identity " + path + Acting());
     const auto error = identity_errors.find(path);
     if (error != identity_errors.end()) return error->second;
@@ -262,12 +295,22 @@ class FakeLaunchPlatform : public LaunchPlatform {
     const auto it = account_names.find(sid);
     return it == account_names.end() ? std::string() : it->second;
   }
+  std::string TakeStalledStep() override { return std::exchange(stalled_, std::string()); }
   unsigned long long NowMs() override { return now_ms; }
   void Sleep(unsigned milliseconds) override { now_ms += milliseconds + late_ms; }
 
   bool acting_as_owner() const { return acting_as_ != 0; }
 
  private:
+  // A step on a held path gives up after its time-out; once one has, every step fails at once.
+  bool Stalls(const std::string& path) {
+    if (!stalled_.empty()) return true;
+    if (stalled_paths.count(path) == 0) return false;
+    probes.push_back("stalled " + path + Acting());
+    now_ms += kFileStepTimeoutMs;
+    stalled_ = path;
+    return true;
+  }
   std::string Acting() const {
     return acting_as_ == 0 ? std::string() : " as " + std::to_string(acting_as_);
   }
@@ -282,6 +325,8 @@ class FakeLaunchPlatform : public LaunchPlatform {
 
   std::map<HeldFileId, std::string> held_files_;
   HeldFileId last_hold_ = 0;
+  std::string stalled_;
+  int made_folders_ = 0;
 };
 
 }  // namespace varnok::testing

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "run/run_environment.h"
@@ -49,6 +50,11 @@ class FakeRunEnvironment : public RunEnvironment {
   std::map<std::string, RecognizedTechnology> technologies;  // by registry_path
   // By registry_path: what the row's launch leaves running, watched as in session 0.
   std::map<std::string, std::function<std::unique_ptr<LaunchRemains>()>> remains_of;
+  bool system = false;
+  // Steps that give up as a held file makes them, by their probe text ("locate <command>",
+  // "main <folder>", "version <path>", "recognize <file>"), and the path each one names. Such a
+  // step finds nothing, as the platform's do.
+  std::map<std::string, std::string> stalls;
 
   // REG_EXPAND_SZ texts, as handed over, and what their expansion gives; any other text comes
   // back unchanged.
@@ -71,9 +77,14 @@ class FakeRunEnvironment : public RunEnvironment {
   std::vector<std::string> probes;
   std::vector<unsigned> sleeps;
   int shell_restores = 0;
+  std::vector<unsigned long long> deadlines;  // as the run set them
+  std::vector<std::string> row_ends;          // "may run" or "done", after each launched row
+  int run_ends = 0;
   long clock_ms = 0;
 
   std::vector<UninstallEntry> GetUninstallEntries() override { return inventory; }
+  bool IsRunningAsSystem() override { return system; }
+  void SetWorkDeadline(unsigned long long ms) override { deadlines.push_back(ms); }
 
   bool IsUninstallEntryPresent(const UninstallEntry& entry) override {
     const auto launched = launched_at_.find(entry.registry_path);
@@ -109,6 +120,7 @@ class FakeRunEnvironment : public RunEnvironment {
     located_in.push_back(install_location);
     LocatedUninstaller located;
     located.executable = GetExecutablePath(command);
+    if (Stall("locate " + std::string(command))) return located;
     const auto refused = refused_paths.find(located.executable);
     if (refused != refused_paths.end()) {
       located.refused_path = refused->second;
@@ -127,14 +139,20 @@ class FakeRunEnvironment : public RunEnvironment {
   std::string FindMainExecutable(const RowAccess&, const std::string& folder,
                                  const std::string&) override {
     probes.push_back("main " + folder);
+    if (Stall("main " + folder)) return std::string();
     const auto it = main_executables.find(folder);
     return it == main_executables.end() ? std::string() : it->second;
   }
   FileVersionInfo GetFileVersion(const RowAccess&, const std::string& path) override {
     probes.push_back("version " + path);
+    FileVersionInfo info;
+    if (Stall("version " + path)) {
+      info.failure = FileVersionInfo::Failure::kSizeFailed;
+      info.error = kFileStepStalled;
+      return info;
+    }
     const auto failure = version_failures.find(path);
     if (failure != version_failures.end()) return failure->second;
-    FileVersionInfo info;
     const auto it = file_versions.find(path);
     if (it != file_versions.end()) info.version = it->second;
     if (info.version.empty()) {
@@ -170,6 +188,7 @@ class FakeRunEnvironment : public RunEnvironment {
   RecognizedTechnology RecognizeTechnology(const RowAccess&, const UninstallEntry& entry,
                                            const std::string& uninstaller) override {
     probes.push_back("recognize " + uninstaller);
+    if (Stall("recognize " + uninstaller)) return RecognizedTechnology();
     const auto it = technologies.find(entry.registry_path);
     return it == technologies.end() ? RecognizedTechnology() : it->second;
   }
@@ -190,7 +209,11 @@ class FakeRunEnvironment : public RunEnvironment {
     return outcome.exit_code;
   }
 
+  std::string TakeStalledStep() override { return std::exchange(stalled_, std::string()); }
+
   void RestoreDesktopShell() override { ++shell_restores; }
+  void EndRow(bool launch_may_run) override { row_ends.push_back(launch_may_run ? "may run" : "done"); }
+  void EndRun() override { ++run_ends; }
 
   // Each wait is recorded in `sleeps` with its length; it ends early, at that time on the clock,
   // when the watched row leaves within it or when something else in its key changes (unless
@@ -235,12 +258,21 @@ class FakeRunEnvironment : public RunEnvironment {
     std::string path_;
   };
 
+  bool Stall(const std::string& step) {
+    const auto it = stalls.find(step);
+    if (it == stalls.end()) return false;
+    clock_ms += static_cast<long>(kFileStepTimeoutMs);
+    stalled_ = it->second;
+    return true;
+  }
+
   Outcome OutcomeOf(const std::string& path) const {
     const auto it = outcomes.find(path);
     return it == outcomes.end() ? Outcome{} : it->second;
   }
 
   std::map<std::string, long> launched_at_;
+  std::string stalled_;
 };
 
 }  // namespace varnok::testing
