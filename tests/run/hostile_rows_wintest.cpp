@@ -49,7 +49,7 @@ TEST_F(HostileRows, PathsThatLeaveTheMachineAreNeitherOpenedNorRun) {
   EXPECT_TRUE(Logged(refused + "\\\\fileserver\\apps\\uninstall.exe\";")) << log_;
   EXPECT_TRUE(Logged(refused + "\\\\?\\" + exe + "\";")) << log_;
   EXPECT_TRUE(Logged("VERIFY: uninstall failed. exit_code : 161;"));
-  EXPECT_TRUE(Logged("status : summary; name_hits : 2; version_hits : 0; skipped_version : 0; success : 0; failed : 2;"));
+  EXPECT_TRUE(Logged("status : summary; name_hits : 2; version_hits : 2; skipped_version : 0; success : 0; failed : 2;"));
   EXPECT_TRUE(testing::RowExists(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, rows_.Name("device")));
 }
 
