@@ -279,6 +279,12 @@ TEST(WiredAttacks, EachFailsItsRowAndLegitimateRowsStillRun) {
          m.platform_.sddl[pf] = "O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)(A;;0x4;;;BU)";
        },
        51006, {}, "right : \"add subfolder\";"},
+      {"F3: a user's opportunistic lock on the uninstaller, never acknowledged",
+       [&](WiredMachine& m) {
+         generic(m, unins, "2.4.0.0");
+         m.platform_.stalled_paths.insert(unins);
+       },
+       51006, {}, "nothing of the row is run. Retry later.\"; file_path : \"" + unins + "\"; error_code : 1460;"},
       {"F10: a generic uninstaller written with a trailing dot, beside another version",
        [&](WiredMachine& m) { generic(m, unins + ".", "3.0.0.0"); }, 51002, {},
        "SKIP: ARP row matches the rule, but the product in this folder is a DIFFERENT version (3.0.0.0)."},
