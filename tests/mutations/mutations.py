@@ -1204,4 +1204,9 @@ MUTATIONS = [
          old="    prepared = env_.PrepareFileToRun(access, located.file);\n    if (StepStalled()) return;\n",
          new="    prepared = env_.PrepareFileToRun(access, located.file);\n",
          tests="WiredAttacks.*"),
+    dict(name="any window with a size taken for a question (an IME window among them)",
+         file="src/process/stuck_window.cpp",
+         old='  return window.class_name == "#32770" || (window.has_caption && window.enabled);',
+         new='  return window.class_name == "#32770" || window.enabled;',
+         tests="IsDialogWindow.*"),
 ]
