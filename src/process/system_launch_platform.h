@@ -72,6 +72,21 @@ class SystemPlatform : public LaunchPlatform {
     if (!RunFileStep(path, [result, step] { *result = step(); })) return std::nullopt;
     return std::move(*result);
   }
+  // A step that returns a Win32 error and, on success, a value for `out`; kFileStepStalled when it
+  // gave up.
+  template <typename Value>
+  unsigned long ErrorFileStep(const std::string& path, Value* out,
+                              std::function<unsigned long(Value*)> step) {
+    using Read = std::pair<unsigned long, Value>;
+    const std::optional<Read> read = FileStep<Read>(path, [step] {
+      Read result;
+      result.first = step(&result.second);
+      return result;
+    });
+    if (!read) return kFileStepStalled;
+    if (read->first == 0) *out = read->second;
+    return read->first;
+  }
 
  private:
   bool RunFileStep(const std::string& path, std::function<void()> step);

@@ -112,15 +112,9 @@ int64_t SystemPlatform::QueryFileSize(const std::string& path) {
 }
 unsigned long SystemPlatform::ReadFileHead(const std::string& path, size_t max_bytes,
                                            std::string* bytes) {
-  using Head = std::pair<unsigned long, std::string>;
-  const std::optional<Head> head = FileStep<Head>(path, [path, max_bytes] {
-    Head read;
-    read.first = varnok::ReadFileHead(path, max_bytes, &read.second);
-    return read;
+  return ErrorFileStep<std::string>(path, bytes, [path, max_bytes](std::string* read) {
+    return varnok::ReadFileHead(path, max_bytes, read);
   });
-  if (!head) return kFileStepStalled;
-  if (head->first == 0) *bytes = head->second;
-  return head->first;
 }
 FileVersionInfo SystemPlatform::ReadFileVersion(const std::string& path) {
   FileVersionInfo stalled;
@@ -130,15 +124,8 @@ FileVersionInfo SystemPlatform::ReadFileVersion(const std::string& path) {
       .value_or(stalled);
 }
 unsigned long SystemPlatform::ReadFileSecurity(const std::string& path, FileSecurity* security) {
-  using Read = std::pair<unsigned long, FileSecurity>;
-  const std::optional<Read> read = FileStep<Read>(path, [path] {
-    Read result;
-    result.first = varnok::ReadFileSecurity(path, &result.second);
-    return result;
-  });
-  if (!read) return kFileStepStalled;
-  if (read->first == 0) *security = read->second;
-  return read->first;
+  return ErrorFileStep<FileSecurity>(
+      path, security, [path](FileSecurity* read) { return varnok::ReadFileSecurity(path, read); });
 }
 std::string SystemPlatform::TakeStalledStep() { return std::exchange(stalled_, std::string()); }
 bool SystemPlatform::RunFileStep(const std::string& path, std::function<void()> step) {
@@ -173,26 +160,12 @@ unsigned long SystemPlatform::HoldFile(const std::string& path, HeldFile* held) 
 }
 void SystemPlatform::ReleaseFile(HeldFileId id) { held_files_.erase(id); }
 unsigned long SystemPlatform::ReadFileIdentity(const std::string& path, FileIdentity* identity) {
-  using Read = std::pair<unsigned long, FileIdentity>;
-  const std::optional<Read> read = FileStep<Read>(path, [path] {
-    Read result;
-    result.first = varnok::ReadFileIdentity(path, &result.second);
-    return result;
-  });
-  if (!read) return kFileStepStalled;
-  if (read->first == 0) *identity = read->second;
-  return read->first;
+  return ErrorFileStep<FileIdentity>(
+      path, identity, [path](FileIdentity* read) { return varnok::ReadFileIdentity(path, read); });
 }
 unsigned long SystemPlatform::ReadVolumeFacts(const std::string& root, VolumeFacts* facts) {
-  using Read = std::pair<unsigned long, VolumeFacts>;
-  const std::optional<Read> read = FileStep<Read>(root, [root] {
-    Read result;
-    result.first = varnok::ReadVolumeFacts(root, &result.second);
-    return result;
-  });
-  if (!read) return kFileStepStalled;
-  if (read->first == 0) *facts = read->second;
-  return read->first;
+  return ErrorFileStep<VolumeFacts>(
+      root, facts, [root](VolumeFacts* read) { return varnok::ReadVolumeFacts(root, read); });
 }
 bool SystemPlatform::IsAdministrator(const std::string& sid) {
   return administrators_.Get(sid, [](const std::string& asked) {
