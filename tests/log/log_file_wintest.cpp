@@ -404,6 +404,15 @@ TEST(LogPathTest, TheCurrentDirectoryFallbackIsFixedAtTheFirstLine) {
   EXPECT_NE(testing::ReadFileBytes(log).find("probe : Moved; line : 5;"), std::string::npos);
   EXPECT_FALSE(testing::FileExists(moved_logs + "\\fmprereqhandler.log"));
   EXPECT_FALSE(testing::FileExists(moved_logs + "\\fmprereqhandler1.log"));
+  // Without a logs folder at the first line nothing is logged, and the lines after the move do not
+  // find the new current directory's logs folder either.
+  testing::TempDir bare;
+  ASSERT_TRUE(SetCurrentDirectoryA(bare.path().c_str()));
+  const testing::RunResult late = RunCommand("\"" + ToolPath("log_probe.exe") + "\" append-after-chdir \"" +
+                                             second.path() + "\" 3 Late");
+  SetCurrentDirectoryA(before);
+  EXPECT_EQ(late.exit_code, 0u);
+  EXPECT_FALSE(testing::FileExists(moved_logs + "\\fmprereqhandler.log"));
 }
 
 }  // namespace

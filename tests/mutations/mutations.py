@@ -599,7 +599,7 @@ MUTATIONS = [
          file="src/process/launch_job_win.cpp",
          old="    contained_ = ::AssignProcessToJobObject(job_.get(), process.process()) != FALSE;",
          new="    contained_ = false;",
-         tests="wine:ExecuteFileTest.UserSessionLaunchEndsEverythingItStartedAtItsTimeout"),
+         tests="wine:ExecuteFileTest.AtTheTimeoutTheProgramAndEverythingItStartedEnd"),
     dict(name="the job ends its processes when closed",
          file="src/process/launch_job_win.cpp",
          old="  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;",
